@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds with warnings as errors under AddressSanitizer
+# and UndefinedBehaviorSanitizer, and runs every test offscreen.
+set -euo pipefail
+top="$(cd "$(dirname "$0")/.." && pwd)"
+"$top/scripts/deps.sh"
+build="$top/build/test"
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  -DPELLORA_WERROR=ON -DPELLORA_SANITIZE=ON -DPELLORA_BENCH=ON >/dev/null
+cmake --build "$build" -j "$(nproc)"
+export QT_QPA_PLATFORM=offscreen
+cd "$build"
+ctest --output-on-failure -j "$(nproc)" --timeout 300
