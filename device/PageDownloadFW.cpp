@@ -1,0 +1,18 @@
+#include "device/PageDownloadFW.h"
+
+#include "shell/Templates.h"
+#include "support/UtilityManager.h"
+
+CPageDownloadFW::CPageDownloadFW() : CPage(res::Template147()) {}
+
+CPageDownloadFW::~CPageDownloadFW() {
+    if (downloadPageInstance.load() == this) {
+        downloadPageInstance = nullptr;
+    }
+}
+
+bool CPageDownloadFW::OnInitDialog() {
+    CPage::OnInitDialog();
+    downloadPageInstance = this;
+    return true;
+}

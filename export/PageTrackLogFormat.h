@@ -1,0 +1,8 @@
+#pragma once
+
+#include "shell/Page.h"
+
+class CPageTrackLogFormat : public CPage {
+public:
+    CPageTrackLogFormat();
+};

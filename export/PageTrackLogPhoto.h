@@ -1,0 +1,8 @@
+#pragma once
+
+#include "shell/Page.h"
+
+class CPageTrackLogPhoto : public CPage {
+public:
+    CPageTrackLogPhoto();
+};

@@ -1,0 +1,209 @@
+#include "platform/Controls.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyleOptionTab>
+#include <QStyleOptionTabWidgetFrame>
+#include <QStylePainter>
+#include <algorithm>
+
+namespace platform {
+
+namespace {
+// Set while the program itself changes the selection, so that only user
+// actions turn into selection-change notifications.
+thread_local int g_programmaticSelection = 0;
+constexpr int kMinimumTabWidth = 36;
+}  // namespace
+
+TabBar::TabBar(TabControlWidget* owner) : QTabBar(owner), owner_(owner) {
+    setExpanding(false);
+    setDrawBase(false);
+    setFocusPolicy(Qt::StrongFocus);
+    connect(this, &QTabBar::currentChanged, this, [this](int) {
+        if (g_programmaticSelection == 0 && owner_->selChangeNotify) {
+            owner_->selChangeNotify();
+        }
+    });
+}
+
+QSize TabBar::tabSizeHint(int index) const {
+    QSize size = QTabBar::tabSizeHint(index);
+    size.setWidth(std::max(size.width(), kMinimumTabWidth));
+    return size;
+}
+
+void TabBar::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QTabBar::mousePressEvent(event);
+        return;
+    }
+    const int hit = tabAt(event->position().toPoint());
+    if (owner_->selChangingHook && owner_->selChangingHook(hit)) {
+        event->accept();
+        return;
+    }
+    if (hit < 0) {
+        event->accept();
+        return;
+    }
+    QTabBar::mousePressEvent(event);
+}
+
+void TabBar::keyPressEvent(QKeyEvent* event) {
+    if (owner_->keyHook && owner_->keyHook(event->key())) {
+        event->accept();
+        return;
+    }
+    QTabBar::keyPressEvent(event);
+}
+
+void TabBar::paintEvent(QPaintEvent* event) {
+    if (!owner_->ownerDraw_ || !owner_->drawItemHook) {
+        QTabBar::paintEvent(event);
+        return;
+    }
+    QStylePainter painter(this);
+    for (int i = 0; i < count(); ++i) {
+        QStyleOptionTab option;
+        initStyleOption(&option, i);
+        option.text.clear();
+        option.icon = QIcon();
+        painter.drawControl(QStyle::CE_TabBarTabShape, option);
+        TabDrawInfo info;
+        info.index = i;
+        info.rect = tabRect(i);
+        info.selected = (i == currentIndex());
+        info.text = tabText(i);
+        info.imageIndex = owner_->GetItemImage(i);
+        owner_->drawItemHook(painter, info);
+    }
+}
+
+TabControlWidget::TabControlWidget(QWidget* parent) : QWidget(parent), bar_(new TabBar(this)) {
+    bar_->move(2, 2);
+    bar_->show();
+}
+
+int TabControlWidget::InsertItem(int index, const QString& label) {
+    ++g_programmaticSelection;
+    const int at = bar_->insertTab(index, label);
+    --g_programmaticSelection;
+    imageIndex_.insert(imageIndex_.begin() + std::clamp(at, 0, static_cast<int>(imageIndex_.size())), -1);
+    bar_->resize(bar_->sizeHint());
+    return at;
+}
+
+bool TabControlWidget::DeleteItem(int index) {
+    if (index < 0 || index >= bar_->count()) return false;
+    ++g_programmaticSelection;
+    bar_->removeTab(index);
+    --g_programmaticSelection;
+    imageIndex_.erase(imageIndex_.begin() + index);
+    bar_->resize(bar_->sizeHint());
+    return true;
+}
+
+int TabControlWidget::GetItemCount() const { return bar_->count(); }
+
+int TabControlWidget::GetCurSel() const { return bar_->currentIndex(); }
+
+int TabControlWidget::SetCurSel(int index) {
+    int result = 0;
+    if (setCurSelHook && setCurSelHook(index, result)) {
+        return result;
+    }
+    return SetCurSelDirect(index);
+}
+
+int TabControlWidget::SetCurSelDirect(int index) {
+    if (index < 0 || index >= bar_->count()) return -1;
+    const int previous = bar_->currentIndex();
+    ++g_programmaticSelection;
+    bar_->setCurrentIndex(index);
+    --g_programmaticSelection;
+    return previous;
+}
+
+QRect TabControlWidget::GetItemRect(int index) const {
+    if (index < 0 || index >= bar_->count()) return QRect();
+    return bar_->tabRect(index).translated(bar_->pos());
+}
+
+int TabControlWidget::HitTest(const QPoint& clientPos) const {
+    return bar_->tabAt(clientPos - bar_->pos());
+}
+
+QString TabControlWidget::GetItemText(int index) const { return bar_->tabText(index); }
+
+int TabControlWidget::GetItemImage(int index) const {
+    if (index < 0 || index >= static_cast<int>(imageIndex_.size())) return -1;
+    return imageIndex_[static_cast<size_t>(index)];
+}
+
+bool TabControlWidget::SetItemImage(int index, int image) {
+    if (index < 0 || index >= static_cast<int>(imageIndex_.size())) return false;
+    imageIndex_[static_cast<size_t>(index)] = image;
+    if (image >= 0 && image < static_cast<int>(images_.size())) {
+        bar_->setTabIcon(index, images_[static_cast<size_t>(image)]);
+    }
+    bar_->update();
+    return true;
+}
+
+void TabControlWidget::SetOwnerDraw(bool on) {
+    ownerDraw_ = on;
+    bar_->update();
+}
+
+void TabControlWidget::InvalidateItem(int index) {
+    bar_->update(bar_->tabRect(index));
+}
+
+void TabControlWidget::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    QStyleOptionTabWidgetFrame frame;
+    frame.initFrom(this);
+    const int top = bar_->geometry().bottom();
+    frame.rect = QRect(0, top, width(), height() - top);
+    frame.tabBarSize = bar_->size();
+    frame.shape = QTabBar::RoundedNorth;
+    frame.lineWidth = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+    painter.drawPrimitive(QStyle::PE_FrameTabWidget, frame);
+}
+
+void TabControlWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    bar_->resize(bar_->sizeHint());
+}
+
+ListBoxWidget::ListBoxWidget(QWidget* parent) : QListWidget(parent) {
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setTextElideMode(Qt::ElideNone);
+    setWordWrap(false);
+}
+
+void ListBoxWidget::SetHorizontalExtent(int pixels) {
+    extent_ = std::max(0, pixels);
+    updateGeometries();
+}
+
+void ListBoxWidget::updateGeometries() {
+    QListWidget::updateGeometries();
+    const int range = std::max(0, extent_ - viewport()->width());
+    horizontalScrollBar()->setRange(0, range);
+    horizontalScrollBar()->setPageStep(viewport()->width());
+}
+
+ImageStatic::ImageStatic(QWidget* parent) : QLabel(parent) {
+    setAlignment(Qt::AlignLeft | Qt::AlignTop);
+}
+
+void ImageStatic::SetImage(int resourceId, const QPixmap& pixmap) {
+    imageId_ = resourceId;
+    setPixmap(pixmap);
+}
+
+}  // namespace platform

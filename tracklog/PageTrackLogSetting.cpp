@@ -1,0 +1,5 @@
+#include "tracklog/PageTrackLogSetting.h"
+
+#include "shell/Templates.h"
+
+CPageTrackLogSetting::CPageTrackLogSetting() : CPage(res::Template130()) {}

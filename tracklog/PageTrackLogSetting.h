@@ -1,0 +1,8 @@
+#pragma once
+
+#include "shell/Page.h"
+
+class CPageTrackLogSetting : public CPage {
+public:
+    CPageTrackLogSetting();
+};

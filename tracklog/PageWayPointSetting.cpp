@@ -1,0 +1,5 @@
+#include "tracklog/PageWayPointSetting.h"
+
+#include "shell/Templates.h"
+
+CPageWayPointSetting::CPageWayPointSetting() : CPage(res::Template134()) {}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include "shell/Page.h"
+
+class CPageWayPointSetting : public CPage {
+public:
+    CPageWayPointSetting();
+};
