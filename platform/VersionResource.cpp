@@ -1,13 +1,14 @@
 #include "platform/VersionResource.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 namespace platform {
 namespace {
@@ -146,31 +147,60 @@ bool EqualsNoCase(const std::string& a, const std::string& b) {
     return true;
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return {};
-    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
+// A read-only view of a whole file.
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            void* p = ::mmap(nullptr, static_cast<size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) {
+                data_ = static_cast<const std::uint8_t*>(p);
+                size_ = static_cast<size_t>(st.st_size);
+            }
+        }
+        ::close(fd);
+    }
+    ~MappedFile() {
+        if (data_) ::munmap(const_cast<std::uint8_t*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+    const std::uint8_t* data() const { return data_; }
+    size_t size() const { return size_; }
 
-// Finds the embedded block of a file's bytes: start and length, or false.
-bool FindEmbedded(const std::vector<std::uint8_t>& file, size_t& offset, std::uint32_t& length) {
+private:
+    const std::uint8_t* data_ = nullptr;
+    size_t size_ = 0;
+};
+
+// Finds the embedded block in a file's bytes: start and length, or false.
+bool FindEmbedded(const MappedFile& file, size_t& offset, std::uint32_t& length) {
     const std::vector<std::uint8_t> marker = VersionMarker();
-    auto it = file.begin();
-    while (true) {
-        it = std::search(it, file.end(), marker.begin(), marker.end());
-        if (it == file.end()) return false;
-        const size_t at = static_cast<size_t>(it - file.begin()) + marker.size();
+    const std::uint8_t* begin = file.data();
+    if (!begin) return false;
+    const std::uint8_t* end = begin + file.size();
+    const std::uint8_t* p = begin;
+    while (p < end) {
+        const void* hit = ::memmem(p, static_cast<size_t>(end - p), marker.data(), marker.size());
+        if (!hit) return false;
+        const size_t at = static_cast<size_t>(static_cast<const std::uint8_t*>(hit) - begin) + marker.size();
         if (file.size() - at >= 4) {
-            const std::uint32_t len = static_cast<std::uint32_t>(file[at]) | (file[at + 1] << 8) |
-                                      (file[at + 2] << 16) | (static_cast<std::uint32_t>(file[at + 3]) << 24);
-            if (len >= 6 && len <= file.size() - at - 4 && ReadU16(&file[at + 4]) == len) {
+            const std::uint8_t* q = begin + at;
+            const std::uint32_t len = static_cast<std::uint32_t>(q[0]) | (static_cast<std::uint32_t>(q[1]) << 8) |
+                                      (static_cast<std::uint32_t>(q[2]) << 16) |
+                                      (static_cast<std::uint32_t>(q[3]) << 24);
+            if (len >= 6 && len <= file.size() - at - 4 && ReadU16(q + 4) == len) {
                 offset = at + 4;
                 length = len;
                 return true;
             }
         }
-        ++it;
+        p = static_cast<const std::uint8_t*>(hit) + 1;
     }
+    return false;
 }
 
 }  // namespace
@@ -241,7 +271,7 @@ std::vector<std::uint8_t> BuildEmbeddedVersion(const VersionSpec& spec) {
 }
 
 std::uint32_t GetFileVersionInfoSize(const std::string& path) {
-    const std::vector<std::uint8_t> file = ReadWholeFile(path);
+    const MappedFile file(path);
     size_t offset = 0;
     std::uint32_t length = 0;
     return FindEmbedded(file, offset, length) ? length : 0;
@@ -249,7 +279,7 @@ std::uint32_t GetFileVersionInfoSize(const std::string& path) {
 
 bool GetFileVersionInfo(const std::string& path, std::uint32_t size, void* buffer) {
     if (!buffer) return false;
-    const std::vector<std::uint8_t> file = ReadWholeFile(path);
+    const MappedFile file(path);
     size_t offset = 0;
     std::uint32_t length = 0;
     if (!FindEmbedded(file, offset, length) || size < length) return false;
