@@ -420,7 +420,9 @@ void Dialog::BuildControls() {
             image->resize(image->pixmap().size());
         }
         if (c.kind == ControlKind::ComboBox) {
-            w->resize(w->width(), std::max(w->height(), w->sizeHint().height()));
+            // A template gives a combo box the height of its open list; the
+            // box itself is one line high.
+            w->resize(w->width(), w->sizeHint().height());
         }
         if (c.kind == ControlKind::GroupBox) {
             w->lower();

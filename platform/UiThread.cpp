@@ -27,3 +27,25 @@ void RunOnUiThread(std::function<void()> fn) {
 }
 
 }  // namespace platform
+
+namespace platform {
+
+void PumpingClock::SleepMs(std::uint32_t ms) {
+    if (!IsUiThread()) {
+        inner_.SleepMs(ms);
+        return;
+    }
+    // Dispatch what has come in, then sleep; a long sleep is cut into steps
+    // of at most 50 ms so the window never stands still for longer.
+    constexpr std::uint32_t kStep = 50;
+    std::uint32_t left = ms;
+    do {
+        PumpMessages();
+        const std::uint32_t step = left < kStep ? left : kStep;
+        inner_.SleepMs(step);
+        left -= step;
+    } while (left > 0);
+    PumpMessages();
+}
+
+}  // namespace platform

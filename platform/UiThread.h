@@ -13,3 +13,22 @@ bool IsUiThread();
 void RunOnUiThread(std::function<void()> fn);
 
 }  // namespace platform
+
+#include "platform/Clock.h"
+
+namespace platform {
+
+// A clock that keeps the window alive: a sleep on the UI thread dispatches
+// pending events while it waits; sleeps on other threads are the inner
+// clock's own. Install it (ScopedClock) around long polls on the UI thread.
+class PumpingClock final : public Clock {
+public:
+    explicit PumpingClock(Clock& inner) : inner_(inner) {}
+    std::uint64_t NowMs() override { return inner_.NowMs(); }
+    void SleepMs(std::uint32_t ms) override;
+
+private:
+    Clock& inner_;
+};
+
+}  // namespace platform

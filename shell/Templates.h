@@ -5,6 +5,10 @@
 
 namespace res {
 
+// The update page's connection picture has no id in its template; the
+// program reaches it by this one.
+constexpr int kConnectionPictureId = 0x7F01;
+
 // Main window.
 const platform::DialogTemplate& Template102();
 // About box.
