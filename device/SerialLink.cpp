@@ -1,6 +1,32 @@
 #include "device/SerialLink.h"
 
-#include <cstdio>
+#include <exception>
+
+#include "platform/PortDirectory.h"
+#include "platform/Trace.h"
+#include "support/UtilityManager.h"
+
+namespace {
+
+// Friendly names of the bridges the device may sit behind.
+const char* const kGpsBridgeTexts[] = {
+    "CP210x USB to UART Bridge Controller",
+    "Silicon Labs CP210x USB to UART Bridge",
+    "USB to UART Bridge",
+    "GPS USB Serial Interface Driver",
+    "STMicroelectronics Virtual COM Port",
+};
+
+// The bridges of the loggers.
+const char* const kLoggerBridgeTexts[] = {
+    "CP210x USB to UART Bridge Controller",
+    "Prolific USB-to-Serial",
+};
+
+// Speeds of the baud combo, by index.
+const int kComboBauds[] = {4800, 9600, 14400, 19200, 38400, 57600, 115200};
+
+}  // namespace
 
 SerialLink::SerialLink() = default;
 
@@ -16,25 +42,31 @@ void SerialLink::ApplyConfigLocked(int baud) {
     channel_->SetQueues(kInQueue, kOutQueue);
 }
 
-void SerialLink::CloseLocked() {
+bool SerialLink::CloseLocked() {
+    bool closed = false;
     if (channel_) {
         channel_->Purge();
-        channel_->Close();
+        closed = channel_->Close();
         channel_.reset();
     }
-    linkPortHandle_ = 0;
+    linkPortHandle = 0;
+    return closed;
 }
 
 int SerialLink::OpenPort() {
     std::lock_guard lock(mutex_);
+    // Reopening must not leave the old descriptor behind.
     CloseLocked();
-    channel_ = platform::GetSerialBackend().Open(linkPortName);
+    channel_ = platform::GetSerialBackend().Open(linkPortName.get());
     if (!channel_) {
-        linkPortHandle_ = 0;
+        linkPortHandle = 0;
         return 0;
     }
-    linkPortHandle_ = nextHandle_++;
-    ApplyConfigLocked(linkBaudRate);
+    linkPortHandle = nextHandle_++;
+    if (nextHandle_ <= 0) {
+        nextHandle_ = 1;
+    }
+    ApplyConfigLocked(linkBaudRate.load());
     return 1;
 }
 
@@ -55,7 +87,7 @@ void SerialLink::SetPortHighSpeed() {
 void SerialLink::ReapplyPortSettings() {
     std::lock_guard lock(mutex_);
     if (channel_) {
-        ApplyConfigLocked(linkBaudRate);
+        ApplyConfigLocked(linkBaudRate.load());
     }
 }
 
@@ -91,7 +123,9 @@ int SerialLink::ClosePort() {
     if (!channel_) {
         return 0;
     }
-    CloseLocked();
+    if (!CloseLocked()) {
+        return 0;
+    }
     linkPortName = "COM1";
     return 1;
 }
@@ -102,17 +136,135 @@ void SerialLink::ClosePortReset() {
 
 void SerialLink::SetPortByIndex(std::uint8_t index) {
     std::lock_guard lock(mutex_);
-    // Close first, so no descriptor is left behind.
+    // Close first, so no descriptor is left behind and the port opens again.
     CloseLocked();
-    linkPortName = "COM" + std::to_string(static_cast<int>(index) + 1);
+    linkPortName = platform::ComPortName(static_cast<int>(index) + 1);
+}
+
+int SerialLink::ApplyPortSettings(int portComboIndex, int baudComboIndex) {
+    // COM10 and up carry the device-namespace prefix, with forward slashes.
+    const long long number = static_cast<long long>(portComboIndex) + 1;
+    std::string name = "COM" + std::to_string(number);
+    if (portComboIndex >= 9) {
+        name = "//.//" + name;
+    }
+    linkPortName = name;
+    if (baudComboIndex >= 0 && baudComboIndex < static_cast<int>(std::size(kComboBauds))) {
+        linkBaudRate = kComboBauds[baudComboIndex];
+    }
+    portLinked = EnsurePortOpen();
+    return 1;
+}
+
+int SerialLink::PortNumberInFriendlyName(const std::string& friendlyName) {
+    // The port stands in the last parenthesised group that names one; a
+    // device's own text in front of it cannot move it.
+    std::size_t end = friendlyName.size();
+    while (end > 0) {
+        const auto open = friendlyName.rfind('(', end - 1);
+        if (open == std::string::npos) {
+            break;
+        }
+        const auto close = friendlyName.find(')', open);
+        if (close != std::string::npos) {
+            const std::string inner = friendlyName.substr(open + 1, close - open - 1);
+            const int number = platform::ParseComPortName(inner);
+            if (number != 0 && inner == platform::ComPortName(number)) {
+                return number;
+            }
+        }
+        end = open;
+    }
+    return 0;
+}
+
+bool SerialLink::ListPorts(std::vector<ComPortInfo>& ports) {
+    PortLister lister;
+    {
+        std::lock_guard lock(mutex_);
+        lister = lister_;
+    }
+    try {
+        if (lister) {
+            lister(ports, false);
+        } else {
+            ListComPorts(ports, false);
+        }
+        return true;
+    } catch (const std::exception& e) {
+        platform::TraceF("Port list failed: %s\n", e.what());
+    } catch (...) {
+        platform::Trace("Port list failed\n");
+    }
+    // A lister that fails finds no port.
+    ports.clear();
+    return false;
+}
+
+void SerialLink::SetPortLister(PortLister lister) {
+    std::lock_guard lock(mutex_);
+    lister_ = std::move(lister);
+}
+
+int SerialLink::FindGpsPort(std::string& out) {
+    std::vector<ComPortInfo> ports;
+    ListPorts(ports);
+    for (const ComPortInfo& port : ports) {
+        bool match = false;
+        for (const char* text : kGpsBridgeTexts) {
+            match = match || port.friendlyName.find(text) != std::string::npos;
+        }
+        if (!match) {
+            continue;
+        }
+        const int number = PortNumberInFriendlyName(port.friendlyName);
+        if (number == 0) {
+            continue;  // no usable port name in it
+        }
+        out = platform::ComPortName(number);
+        return 1;
+    }
+    return 0;
+}
+
+int SerialLink::CheckDevicePort() {
+    {
+        std::lock_guard lock(mutex_);
+        if (channel_) {
+            channel_->SetQueues(kInQueue, kOutQueue);
+        }
+    }
+    std::vector<ComPortInfo> ports;
+    ListPorts(ports);
+    for (const ComPortInfo& port : ports) {
+        bool candidate = false;
+        for (const char* text : kLoggerBridgeTexts) {
+            candidate = candidate || port.friendlyName.find(text) != std::string::npos;
+        }
+        if (!candidate) {
+            continue;
+        }
+        const int number = PortNumberInFriendlyName(port.friendlyName);
+        if (number == 0) {
+            continue;
+        }
+        const std::string cut = platform::ComPortName(number);
+        const std::string current = linkPortName.get();
+        if (current.empty() || current == cut || current == "//.//" + cut) {
+            linkPortName = cut;
+            platform::TraceF("Connected to %s\n", cut.c_str());
+            return 1;
+        }
+    }
+    return 0;
 }
 
 bool SerialLink::IsPortOpen() const {
     std::lock_guard lock(mutex_);
-    return linkPortHandle_ != 0;
+    return linkPortHandle != 0;
 }
 
 PortHandle SerialLink::GetPortHandle() const {
     std::lock_guard lock(mutex_);
-    return linkPortHandle_;
+    return linkPortHandle;
 }

@@ -2,14 +2,12 @@
 
 #include <atomic>
 
+#include "platform/PosixSerial.h"
+
 namespace platform {
 namespace {
-// Placeholder until the POSIX backend is in: opens nothing.
-class NoPorts final : public SerialBackend {
-public:
-    std::unique_ptr<SerialChannel> Open(const std::string&) override { return nullptr; }
-};
-NoPorts g_default;
+// The machine's own ports.
+PosixSerialBackend g_default;
 std::atomic<SerialBackend*> g_backend{&g_default};
 }  // namespace
 
