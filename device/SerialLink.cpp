@@ -178,11 +178,25 @@ int SerialLink::PortNumberInFriendlyName(const std::string& friendlyName) {
     return 0;
 }
 
+namespace {
+std::mutex g_defaultListerMutex;
+SerialLink::PortLister g_defaultLister;
+}  // namespace
+
+void SerialLink::SetDefaultPortLister(PortLister lister) {
+    std::lock_guard lock(g_defaultListerMutex);
+    g_defaultLister = std::move(lister);
+}
+
 bool SerialLink::ListPorts(std::vector<ComPortInfo>& ports) {
     PortLister lister;
     {
         std::lock_guard lock(mutex_);
         lister = lister_;
+    }
+    if (!lister) {
+        std::lock_guard lock(g_defaultListerMutex);
+        lister = g_defaultLister;
     }
     try {
         if (lister) {

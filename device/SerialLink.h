@@ -99,6 +99,9 @@ public:
 
     // Replaces the port lister (tests); an empty function restores the default.
     void SetPortLister(PortLister lister);
+    // Replaces the lister of every link that has none of its own (tests);
+    // an empty function restores ListComPorts.
+    static void SetDefaultPortLister(PortLister lister);
 
     // The name the port is opened by: "COM1" at the start and after a close.
     GuardedText linkPortName{"COM1"};

@@ -1,0 +1,254 @@
+// The update page's step 1 against a scripted port: the port search, the
+// retries of the identification, refused and unknown devices, the hidden
+// Write Name and track-logger connect.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <algorithm>
+#include <memory>
+
+#include "FakeSerial.h"
+#include "UiTestUtil.h"
+#include "device/ComPortList.h"
+#include "device/CommandEngine.h"
+#include "device/PageDeviceSetting.h"
+#include "device/PageDownloadFW.h"
+#include "platform/Clock.h"
+#include "platform/Ui.h"
+#include "shell/OrvikUtilityDlg.h"
+#include "shell/StringTable.h"
+#include "support/UtilityManager.h"
+
+namespace {
+
+ComPortInfo Port(int number, const std::string& driver) {
+    ComPortInfo info;
+    info.portName = "COM" + std::to_string(number);
+    info.devicePath = "/dev/fake" + std::to_string(number);
+    info.friendlyName = driver + " (" + info.portName + ")";
+    info.description = driver;
+    info.isUsbDevice = 1;
+    return info;
+}
+
+int Count(const std::vector<std::string>& writes, const std::string& sentence) {
+    return static_cast<int>(std::count(writes.begin(), writes.end(), sentence));
+}
+
+class UpdatePageTest : public ::testing::Test {
+protected:
+    void SetUp() override { portLinked = 0; }
+    void TearDown() override {
+        window.reset();
+        SerialLink::SetDefaultPortLister(nullptr);
+        portLinked = 0;
+        theUtility.modelType = 0;
+    }
+
+    void Start(std::vector<ComPortInfo> ports) {
+        SerialLink::SetDefaultPortLister([ports](std::vector<ComPortInfo>& out, bool) { out = ports; });
+        window = std::make_unique<COrvikUtilityDlg>();
+        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
+        window->ShowWindow(true);
+        page = window->DevicePage();
+    }
+    std::string Status() const { return page->GetDlgItemText(1003); }
+
+    testsupport::FakeSerialBackend serial;
+    platform::ScopedSerialBackend serialScope{serial};
+    platform::ScriptedUi ui;
+    platform::ScopedUi uiScope{ui};
+    platform::FakeClock clock;
+    platform::ScopedClock clockScope{clock};
+    std::unique_ptr<COrvikUtilityDlg> window;
+    CPageDeviceSetting* page = nullptr;
+};
+
+TEST_F(UpdatePageTest, StartFindsTheBridgeAndPresetsThePort) {
+    Start({Port(1, "Communications Port"), Port(12, "CP210x USB to UART Bridge Controller")});
+    EXPECT_EQ(page->autoPortFound, 1);
+    EXPECT_EQ(page->GetCurSel(1116), 11);
+    EXPECT_EQ(page->selectedPortName, "COM12");
+    EXPECT_EQ(page->GetItemCount(1116), 50);
+    EXPECT_EQ(page->GetItemText(1116, 49), "COM50");
+    EXPECT_EQ(page->GetItemCount(1117), 7);
+    EXPECT_EQ(page->GetCurSel(1117), -1);
+    EXPECT_EQ(page->linkBaudRate, 115200);
+    std::string name;
+    int baud = 0, handle = 1;
+    theUtility.GetPort(name, baud, handle);
+    EXPECT_EQ(name, "COM12");
+    EXPECT_EQ(baud, 115200);
+    EXPECT_EQ(handle, 0);
+    // Step 1 only: Connect waits for Auto Detect.
+    for (int id : {1002, 1116, 1192, 1224, 1239}) EXPECT_FALSE(page->IsDlgItemEnabled(id)) << id;
+    EXPECT_TRUE(page->IsDlgItemEnabled(1005));
+    EXPECT_EQ(Status(), "接続先");
+    EXPECT_EQ(page->GetDlgItemText(1237), res::LoadString(401));
+    EXPECT_EQ(page->GetDlgItemText(1002), "接続");
+    EXPECT_EQ(page->GetDlgItemText(1005), "接続先の自動設定");
+    EXPECT_EQ(page->ConnectionPicture(), 131);
+    EXPECT_EQ(page->notConnected, 1);
+    EXPECT_EQ(theUtility.modelType, 0);
+}
+
+TEST_F(UpdatePageTest, AutoDetectFallsBackToCom1WithoutABridge) {
+    Start({Port(1, "Communications Port"), Port(5, "USB Serial Device")});
+    page->SendCommand(1005);
+    EXPECT_EQ(Status(), res::LoadString(449));
+    EXPECT_EQ(page->GetCurSel(1116), 0);
+    EXPECT_EQ(page->selectedPortName, "COM1");
+    EXPECT_TRUE(page->IsDlgItemEnabled(1116));
+    EXPECT_TRUE(page->IsDlgItemEnabled(1002));
+    EXPECT_FALSE(page->IsDlgItemEnabled(1005));
+}
+
+TEST_F(UpdatePageTest, AutoDetectIgnoresANameWithoutAValidPortNumber) {
+    Start({Port(51, "CP210x USB to UART Bridge Controller")});
+    page->SendCommand(1005);
+    EXPECT_EQ(Status(), res::LoadString(449));
+    EXPECT_EQ(page->autoPortFound, 0);
+}
+
+TEST_F(UpdatePageTest, DefaultAllRestoresTheDetectedPortAndSpeed) {
+    Start({Port(7, "Silicon Labs CP210x USB to UART Bridge")});
+    page->SetCurSel(1116, 2);
+    page->SendCommand(1116, platform::notify::kSelChange);
+    EXPECT_EQ(page->selectedPortName, "COM3");
+    page->SetCurSel(1117, 0);
+    page->SendCommand(1117, platform::notify::kSelChange);
+    EXPECT_EQ(page->linkBaudRate, 4800);
+    window->SendCommand(1002);  // Default All
+    EXPECT_EQ(page->GetCurSel(1116), 6);
+    EXPECT_EQ(page->selectedPortName, "COM7");
+    EXPECT_EQ(page->linkBaudRate, 115200);
+    EXPECT_EQ(page->GetCurSel(1117), -1);
+}
+
+TEST_F(UpdatePageTest, ASilentDeviceGetsThreeAndThreeTriesThen315) {
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SendCommand(1005);
+    page->SendCommand(1002);
+    const auto writes = serial.Writes();
+    EXPECT_EQ(Count(writes, "$PQVR810*3C\r\n"), 3);
+    EXPECT_EQ(Count(writes, "$ORVIK731,1*61\r\n"), 3);
+    EXPECT_EQ(Count(writes, "$PQVR829*" + FrameSentence("PQVR829").substr(9)), 0);
+    EXPECT_EQ(writes.back(), "$ORVIK731,2*62\r\n");  // the disconnect
+    EXPECT_EQ(writes.size(), 7u);
+    EXPECT_EQ(serial.OpenedNames(), (std::vector<std::string>{"COM4"}));
+    EXPECT_EQ(Status(), res::LoadString(315));
+    EXPECT_TRUE(page->IsDlgItemEnabled(1002));
+    EXPECT_TRUE(page->IsDlgItemEnabled(1239));
+    EXPECT_FALSE(page->IsDlgItemEnabled(1192));
+    EXPECT_FALSE(page->IsPortOpen());
+    EXPECT_EQ(page->GetDlgItemText(1011), " ");
+    EXPECT_TRUE(window->IsDlgItemEnabled(1));
+    EXPECT_TRUE(window->IsDlgItemEnabled(1095));
+    EXPECT_TRUE(window->TickThreadRunning());
+    window->SetTickThread(false);
+}
+
+TEST_F(UpdatePageTest, AKnownModelGetsFiveAndFiveVersionTries) {
+    serial.SetResponder([](const std::string& w) {
+        return w == FrameSentence("PQVR810") ? FrameSentence("PQVR852,TK517") : std::string();
+    });
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SendCommand(1005);
+    page->SendCommand(1002);
+    const auto writes = serial.Writes();
+    EXPECT_EQ(Count(writes, FrameSentence("PQVR810")), 1);
+    EXPECT_EQ(Count(writes, FrameSentence("PQVR829")), 5);
+    EXPECT_EQ(Count(writes, FrameSentence("PQVR832")), 5);
+    EXPECT_EQ(Count(writes, "$ORVIK731,1*61\r\n"), 0);
+    EXPECT_EQ(theUtility.modelType, 7);
+    EXPECT_EQ(page->GetDlgItemText(1011), "ZEP ION");
+    EXPECT_EQ(Status(), res::LoadString(315));
+    window->SetTickThread(false);
+}
+
+TEST_F(UpdatePageTest, APortThatDoesNotOpenFailsAtOnceAndSendsNothing) {
+    serial.SetOpenFails(true);
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SendCommand(1005);
+    const auto sleptBefore = clock.TotalSleptMs();
+    page->SendCommand(1002);
+    EXPECT_TRUE(serial.Writes().empty());
+    EXPECT_EQ(Status(), res::LoadString(315));
+    EXPECT_EQ(clock.TotalSleptMs(), sleptBefore);
+    EXPECT_EQ(portLinked, 0);
+    window->SetTickThread(false);
+}
+
+TEST_F(UpdatePageTest, AnUnknownModelNameForgetsTheEarlierModel) {
+    theUtility.modelType = 7;
+    serial.SetResponder([](const std::string& w) {
+        return w == FrameSentence("PQVR810") ? FrameSentence("PQVR852,XY999") : std::string();
+    });
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    theUtility.modelType = 7;  // as if an earlier Connect had found a ZEP ION
+    page->SendCommand(1005);
+    page->SendCommand(1002);
+    EXPECT_EQ(theUtility.modelType, 0);
+    EXPECT_EQ(Count(serial.Writes(), FrameSentence("PQVR829")), 0);
+    EXPECT_EQ(Status(), res::LoadString(315));
+    EXPECT_EQ(window->GetDlgItemBitmap(1046), 129);
+    window->SetTickThread(false);
+}
+
+TEST_F(UpdatePageTest, WriteNameStoresOnlyValidNames) {
+    Start({});
+    theUtility.SetUserName("");
+    auto write = [&](const std::string& name) {
+        page->SetDlgItemText(1161, name);
+        page->SendCommand(1095);
+        return theUtility.GetUserName();
+    };
+    EXPECT_EQ(write("walker"), "walker");  // port closed: stored, nothing sent
+    EXPECT_TRUE(serial.Writes().empty());
+    EXPECT_EQ(write("two words"), "walker");
+    EXPECT_EQ(write("../up"), "walker");
+    EXPECT_EQ(write("a/b"), "walker");
+    EXPECT_EQ(write("tab\there"), "walker");
+    EXPECT_EQ(write("seventeen-chars-x"), "walker");
+    EXPECT_EQ(write("sixteen-chars-xy"), "sixteen-chars-xy");
+    const auto calls = ui.Calls();
+    ASSERT_EQ(calls.size(), 5u);
+    EXPECT_EQ(calls[0].caption, "Pellora Update");
+    EXPECT_EQ(calls[0].type & 0xF0, platform::mb::kIconStop);
+    EXPECT_TRUE(window->IsDlgItemEnabled(1));
+    EXPECT_TRUE(page->IsDlgItemEnabled(1002));
+}
+
+TEST_F(UpdatePageTest, TrackLoggerConnectWithoutAnAnswerStaysDisconnected) {
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SetCurSel(1116, 3);
+    page->ToggleConnection();
+    EXPECT_FALSE(page->IsPortOpen());
+    EXPECT_EQ(page->notConnected, 1);
+    EXPECT_EQ(ui.MessageTexts(), (std::vector<std::string>{"read Address: Timeout!"}));
+    EXPECT_EQ(Count(serial.Writes(), FrameSentence("PMTK400")), 1);
+    EXPECT_EQ(page->ConnectionPicture(), 131);
+}
+
+TEST_F(UpdatePageTest, TrackLoggerConnectReadsTheLogEndAddress) {
+    serial.SetResponder([](const std::string& w) {
+        if (w == FrameSentence("PMTK400")) return FrameSentence("PMTK001,400,3");
+        if (w == FrameSentence("PMTK182,2,8")) return FrameSentence("PMTK182,3,8,0001A000");
+        return std::string();
+    });
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SetCurSel(1116, 3);
+    page->ToggleConnection();
+    EXPECT_TRUE(page->IsPortOpen());
+    EXPECT_EQ(page->notConnected, 0);
+    EXPECT_EQ(theUtility.logEndAddress, 0x1A000);
+    EXPECT_EQ(theUtility.modelType, 3);
+    EXPECT_EQ(page->ConnectionPicture(), 130);
+    serial.ClearRecord();
+    page->ToggleConnection();  // and off again
+    EXPECT_FALSE(page->IsPortOpen());
+    EXPECT_EQ(page->notConnected, 1);
+    EXPECT_EQ(serial.Writes(), (std::vector<std::string>{"$ORVIK731,2*62\r\n"}));
+}
+
+}  // namespace
