@@ -9,5 +9,8 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DPELLORA_WERROR=ON -DPELLORA_SANITIZE=ON -DPELLORA_BENCH=ON >/dev/null
 cmake --build "$build" -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=0"
+export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 cd "$build"
 ctest --output-on-failure -j "$(nproc)" --timeout 300

@@ -39,8 +39,7 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 std::string ArtifactDir() {
-    const char* build = std::getenv("PELLORA_BUILD_DIR");
-    std::filesystem::path dir = std::filesystem::path(build ? build : ".") / "artifacts";
+    std::filesystem::path dir = std::filesystem::path(PELLORA_BUILD_DIR) / "artifacts";
     std::filesystem::create_directories(dir);
     return dir.string();
 }
