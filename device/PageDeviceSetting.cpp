@@ -8,6 +8,8 @@
 #include <ctime>
 
 #include "device/PageDownloadFW.h"
+#include "device/UpdateImage.h"
+#include "platform/Controls.h"
 #include "platform/Clock.h"
 #include "platform/Ui.h"
 #include "platform/UiThread.h"
@@ -49,9 +51,17 @@ CPageDeviceSetting::CPageDeviceSetting() : CPage(res::Template133()) {
     OnNotify(kIdWriteName, platform::notify::kClicked, [this] { OnButtonWriteName(); });
     OnNotify(kIdAutoDetect, platform::notify::kClicked, [this] { OnButtonAutoDetect(); });
     OnNotify(kIdConnect, platform::notify::kClicked, [this] { OnButtonConnect(); });
+    OnNotify(kIdSelectFile, platform::notify::kClicked, [this] { OnButtonSelectFile(); });
+    OnNotify(kIdExecute, platform::notify::kClicked, [this] { OnButtonExecute(); });
+    OnNotify(kIdForceUpdate, platform::notify::kClicked, [this] { OnButtonForceUpdate(); });
 }
 
 CPageDeviceSetting::~CPageDeviceSetting() {
+    // The window never closes during an update; should the page go anyway,
+    // the worker is told to stop and is waited for.
+    flash_.RequestStop();
+    serialUpdate_.RequestStop();
+    JoinWorker();
     if (devicePageInstance.load() == this) {
         devicePageInstance = nullptr;
     }
@@ -61,7 +71,11 @@ CPageMTKTracklogSetting* CPageDeviceSetting::Engine() const {
     return mainDialog ? mainDialog->LoggerPage() : nullptr;
 }
 
-bool CPageDeviceSetting::IsWorkerRunning() const { return identifying_.load(); }
+bool CPageDeviceSetting::IsWorkerRunning() const { return identifying_.load() || updating_.load(); }
+
+void CPageDeviceSetting::JoinWorker() {
+    if (worker_.joinable()) worker_.join();
+}
 
 std::string CPageDeviceSetting::ModelName(int code) {
     switch (code) {
@@ -449,3 +463,162 @@ void CPageDeviceSetting::ShowConnectionPicture(bool connected) {
 }
 
 int CPageDeviceSetting::ConnectionPicture() const { return GetDlgItemBitmap(res::kConnectionPictureId); }
+
+// ---------------------------------------------------------------------------
+// Step 2: the update file.
+
+void CPageDeviceSetting::OnButtonSelectFile() {
+    platform::FileDialogRequest request;
+    request.defaultExtension = std::string(update::kChooserDefaultExtension);
+    request.fileName = std::string(update::kChooserFileName);
+    request.filter = std::string(update::kChooserFilter);
+    std::string path;
+    if (!platform::Ui().ChooseFile(this, request, path)) return;
+    UpdateWindow();
+    updateFilePathText = path;
+    SetDlgItemText(1198, updateFilePathText);
+    if (path.empty()) return;
+    int result = 0;
+    CheckUpdateFile(result);
+}
+
+void CPageDeviceSetting::CheckUpdateFile(int& result) {
+    const update::DeviceFields device{deviceTypeName, deviceFirmwareText, deviceHardwareVersion, forceUpdateMode};
+    const update::UpdateFileCheck check = update::CheckUpdateFile(updateFilePathText, device);
+    result = check.payloadExtracted ? 1 : 0;
+    if (check.outcome == update::CheckOutcome::Ignored) return;
+    // A file is only ever flashed after it passed this check.
+    updateFilePath.clear();
+    tempPayloadPath.clear();
+    for (const update::HeaderEdit& edit : check.edits) {
+        SetDlgItemText(edit.controlId, edit.text);
+    }
+    SetDlgItemText(1228, check.verdictStringId ? res::LoadString(check.verdictStringId) : std::string());
+    EnableDlgItem(kIdExecute, check.executeEnabled);
+    if (check.executeEnabled) {
+        updateFilePath = updateFilePathText;
+        updateFileFolder = check.updateFileFolder;
+        tempPayloadPath = check.tempPayloadPath;
+    }
+    if (check.messageStringId != 0) {
+        const std::string caption =
+            check.messageCaption.empty() ? res::LoadString(check.messageCaptionStringId) : check.messageCaption;
+        platform::Ui().MessageBox(this, res::LoadString(check.messageStringId), caption, platform::mb::kIconStop);
+    }
+}
+
+void CPageDeviceSetting::OnButtonForceUpdate() {
+    forceUpdateMode = 1;
+    EnableDlgItem(kIdConnect, false);
+    EnableDlgItem(kIdSelectFile, true);
+    // Execute waits for a file that passes under the stand-in device.
+    EnableDlgItem(kIdExecute, false);
+    updateFilePath.clear();
+    const update::DeviceFields device = update::ForceUpdateDevice();
+    deviceTypeName = device.deviceTypeName.substr(0, 10);
+    deviceFirmwareText = device.deviceFirmwareText;
+    deviceHardwareVersion = device.deviceHardwareVersion;
+    SetDlgItemText(kIdWarning, res::LoadString(update::kForceWarningStringId));
+}
+
+// ---------------------------------------------------------------------------
+// Step 3: the update.
+
+void CPageDeviceSetting::CopyPortSettings() {
+    std::string name;
+    int baud = 0;
+    int handle = 0;
+    theUtility.GetPort(name, baud, handle);
+    linkBaudRate = baud > 0 ? baud : 115200;
+    flash_.SetPortName(name);
+    linkPortName = FlashDownloader::LinkPortNameFor(name);
+}
+
+void CPageDeviceSetting::OnButtonExecute() {
+    if (updating_) return;
+    flash_.ClearConditions();
+    if (updateFilePath.empty() || tempPayloadPath.empty()) {
+        platform::Ui().MessageBox(this, res::LoadString(412), res::LoadString(300), platform::mb::kIconStop);
+        return;
+    }
+    EnableDlgItem(kIdSelectFile, false);
+    EnableDlgItem(kIdExecute, false);
+    EnableDlgItem(kIdForceUpdate, false);
+    if (mainDialog) {
+        mainDialog->EnableDlgItem(1, false);
+        mainDialog->EnableDlgItem(1095, false);
+    }
+    JoinWorker();
+    runPortIndex_ = GetCurSel(kIdPortCombo);
+    runBaudIndex_ = GetCurSel(kIdBaudCombo);
+    updating_ = true;
+    if (FlashDownloader::UsesSerialUpdate(deviceTypeName, deviceHardwareVersion, deviceFirmwareText)) {
+        CopyPortSettings();
+        serialUpdate_.SetPayloadPath(tempPayloadPath);
+        worker_ = std::thread([this] {
+            serialUpdate_.RunAppUpdate();
+            updating_ = false;
+        });
+        return;
+    }
+    flash_.SetDevice({deviceHardwareVersion, theUtility.modelType, tempPayloadPath});
+    flash_.PrepareDownload();
+    CopyPortSettings();
+    worker_ = std::thread([this] {
+        flash_.RunFirmwareUpdate();
+        updating_ = false;
+    });
+}
+
+void CPageDeviceSetting::SetStateText(int stringId) {
+    const std::string text = res::LoadString(stringId);
+    PostToUi([this, text] { SetDlgItemText(1233, text); });
+}
+
+void CPageDeviceSetting::SetWarningText(int stringId) {
+    const std::string text = res::LoadString(stringId);
+    PostToUi([this, text] { SetDlgItemText(kIdWarning, text); });
+}
+
+void CPageDeviceSetting::SetProgressBar(int position) {
+    PostToUi([this, position] { SetProgressPos(1093, position); });
+}
+
+void CPageDeviceSetting::SetPercentText(const std::string& text) {
+    PostToUi([this, text] { SetDlgItemText(1234, text); });
+}
+
+void CPageDeviceSetting::ReopenPort() { ApplyPortSettings(runPortIndex_, runBaudIndex_); }
+
+void CPageDeviceSetting::SendSelfCheck() {
+    if (CPageMTKTracklogSetting* engine = Engine()) engine->SendQvrQuery(837);
+}
+
+void CPageDeviceSetting::CloseDevicePort() { ClosePort(); }
+
+void CPageDeviceSetting::UnlockTab() {
+    PostToUi([this] {
+        if (!mainDialog) return;
+        mainDialog->devicePageTabEnabled = 1;
+        mainDialog->tabControl.EnableItem(theUtility.devicePageTabIndex, true);
+    });
+}
+
+void CPageDeviceSetting::EnableMainButtons(bool all) {
+    PostToUi([this, all] {
+        if (!mainDialog) return;
+        const int kAll[] = {1002, 1, 1095, 2, 1001};
+        const int kSome[] = {1, 1095};
+        if (all) {
+            for (int id : kAll) mainDialog->EnableDlgItem(id, true);
+        } else {
+            for (int id : kSome) mainDialog->EnableDlgItem(id, true);
+        }
+    });
+}
+
+void CPageDeviceSetting::ShowMessage(const std::string& text) {
+    // The box must not hold the worker: it is shown on the UI thread while
+    // the worker goes on with its clean-up.
+    PostToUi([this, text] { platform::Ui().MessageBox(this, text, "", platform::mb::kOk); });
+}

@@ -3,14 +3,21 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <string>
+#include <thread>
 
+#include "device/FlashDownload.h"
 #include "device/SerialLink.h"
+#include "device/SerialUpdate.h"
 #include "shell/Page.h"
 
 class CPageMTKTracklogSetting;
 
-class CPageDeviceSetting : public CPage, public SerialLink {
+class CPageDeviceSetting : public CPage,
+                           public SerialLink,
+                           private FlashDownloadHost,
+                           private SerialUpdateHost {
 public:
     CPageDeviceSetting();
     ~CPageDeviceSetting() override;
@@ -31,6 +38,18 @@ public:
     void DisconnectDevice();
     void ToggleConnection();
     void ConnectTrackLogger();
+
+    // Step 2: the update file.
+    void OnButtonSelectFile();
+    void CheckUpdateFile(int& result);
+    void OnButtonForceUpdate();
+    // Step 3: the update, by flash download or by serial update.
+    void OnButtonExecute();
+    // The flash download's parts (the page's own operations).
+    FlashDownloader& Flash() { return flash_; }
+    SerialUpdater& SerialUpdate() { return serialUpdate_; }
+    // Waits for the end of a running update worker (tests).
+    void JoinWorker();
 
     // The model names by model code; any other code shows one blank.
     static std::string ModelName(int code);
@@ -55,6 +74,11 @@ public:
     std::string userNameText;
     int forceUpdateMode = 0;
 
+    std::string updateFilePathText;
+    std::string updateFilePath;
+    std::string updateFileFolder;
+    std::string tempPayloadPath;
+
     static constexpr int kPortCount = 50;
     static constexpr int kMaxUserName = 16;
 
@@ -64,6 +88,30 @@ private:
     static int PortNumber(const std::string& name);
     void ShowConnectionPicture(bool connected);
 
+    // FlashDownloadHost and SerialUpdateHost: calls from the worker thread,
+    // handed on to the UI thread.
+    void SetStateText(int stringId) override;
+    void SetWarningText(int stringId) override;
+    void SetProgressBar(int position) override;
+    void SetPercentText(const std::string& text) override;
+    void ReopenPort() override;
+    void SendSelfCheck() override;
+    void CloseDevicePort() override;
+    void UnlockTab() override;
+    void EnableMainButtons(bool all) override;
+    void ShowMessage(const std::string& text) override;
+
+    // Copies the settings object's port into the link for an update run.
+    void CopyPortSettings();
+
     // True while Connect identifies the device (the window keeps running).
     std::atomic<bool> identifying_{false};
+    // True from Execute until the update worker has ended.
+    std::atomic<bool> updating_{false};
+    FlashDownloader flash_{*this};
+    SerialUpdater serialUpdate_{*this, *this};
+    std::thread worker_;
+    // The port and speed selections at Execute, for the worker's reopen.
+    int runPortIndex_ = -1;
+    int runBaudIndex_ = -1;
 };

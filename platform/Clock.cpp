@@ -29,6 +29,21 @@ void RealClock::SleepMs(std::uint32_t ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+namespace {
+std::uint64_t SteadyMicroseconds() {
+    using namespace std::chrono;
+    return static_cast<std::uint64_t>(duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count());
+}
+}  // namespace
+
+ScaledClock::ScaledClock(unsigned factor) : factor_(factor ? factor : 1), startUs_(SteadyMicroseconds()) {}
+
+std::uint64_t ScaledClock::NowMs() { return (SteadyMicroseconds() - startUs_) * factor_ / 1000; }
+
+void ScaledClock::SleepMs(std::uint32_t ms) {
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<std::uint64_t>(ms) * 1000 / factor_));
+}
+
 std::uint64_t FakeClock::NowMs() {
     std::lock_guard lock(g_fakeMutex);
     return now_;

@@ -195,6 +195,11 @@ void DeviceSimulator::SetObserver(std::function<void(const TranscriptEntry&)> ob
     observer_ = std::move(observer);
 }
 
+void DeviceSimulator::SetRawFilter(RawFilter filter) {
+    std::lock_guard lock(mutex_);
+    rawFilter_ = std::move(filter);
+}
+
 void DeviceSimulator::Record(TranscriptEntry::Kind kind, std::string bytes) {
     TranscriptEntry entry{kind, std::move(bytes)};
     std::function<void(const TranscriptEntry&)> observer;
@@ -315,6 +320,9 @@ void DeviceSimulator::Answer(const Sentence& sentence, const Behaviour& behaviou
         if (faults.delayMs > 0 && !PauseMs(faults.delayMs)) {
             return;
         }
+        if (reply.delayMs > 0 && !PauseMs(reply.delayMs)) {
+            return;
+        }
         std::string bytes;
         if (reply.framed) {
             const std::uint8_t sum = Checksum(reply.data);
@@ -390,7 +398,18 @@ void DeviceSimulator::Run() {
         if ((fds[0].revents & POLLIN) != 0) {
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             if (n > 0) {
-                for (const auto& item : assembler.Feed(std::string_view(buffer, static_cast<std::size_t>(n)))) {
+                std::string_view chunk(buffer, static_cast<std::size_t>(n));
+                RawFilter filter;
+                {
+                    std::lock_guard lock(mutex_);
+                    filter = rawFilter_;
+                }
+                std::string passed;
+                if (filter) {
+                    passed = filter(chunk);
+                    chunk = passed;
+                }
+                for (const auto& item : assembler.Feed(chunk)) {
                     Handle(item);
                 }
                 continue;

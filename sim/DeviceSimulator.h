@@ -47,9 +47,24 @@ namespace sim {
 struct Reply {
     std::string data;     // the body of a sentence, or the raw bytes
     bool framed = false;  // a sentence: framed on sending, the checksum fault applies
+    int delayMs = 0;      // the device is busy this long before it sends this reply
 
-    static Reply Sentence(std::string_view body) { return {std::string(body), true}; }
-    static Reply Raw(std::string_view bytes) { return {std::string(bytes), false}; }
+    static Reply Sentence(std::string_view body) { return Make(body, true); }
+    static Reply Raw(std::string_view bytes) { return Make(bytes, false); }
+    // The same reply, sent after a pause (an erase that takes its time).
+    Reply After(int ms) const {
+        Reply r = *this;
+        r.delayMs = ms;
+        return r;
+    }
+
+private:
+    static Reply Make(std::string_view bytes, bool framed) {
+        Reply r;
+        r.data = std::string(bytes);
+        r.framed = framed;
+        return r;
+    }
 };
 using Replies = std::vector<Reply>;
 
@@ -124,6 +139,13 @@ public:
     // Called for every transcript entry, on the thread that made it.
     void SetObserver(std::function<void(const TranscriptEntry&)> observer);
 
+    // Raw input filter: while one is set, every chunk read from the line goes
+    // through it first, and only what it returns goes on to the sentence
+    // assembler (the flash target takes its binary frames this way). It runs
+    // on the reader thread. An empty function removes it.
+    using RawFilter = std::function<std::string(std::string_view)>;
+    void SetRawFilter(RawFilter filter);
+
     // Transcript entries kept; older ones drop off.
     static constexpr std::size_t kTranscriptLimit = 20000;
 
@@ -161,6 +183,7 @@ private:
     std::map<std::string, std::string> state_;
     std::deque<TranscriptEntry> transcript_;
     std::function<void(const TranscriptEntry&)> observer_;
+    RawFilter rawFilter_;
     std::mt19937 noise_{20240611u};
 
     std::mutex writeMutex_;  // one write at a time on the line
