@@ -11,6 +11,7 @@
 #include "device/UpdateImage.h"
 #include "platform/Controls.h"
 #include "platform/Clock.h"
+#include "platform/Trace.h"
 #include "platform/Ui.h"
 #include "platform/UiThread.h"
 #include "shell/OrvikUtilityDlg.h"
@@ -571,6 +572,7 @@ void CPageDeviceSetting::OnButtonExecute() {
 }
 
 void CPageDeviceSetting::SetStateText(int stringId) {
+    platform::TraceF("Update state %d\n", stringId);
     const std::string text = res::LoadString(stringId);
     PostToUi([this, text] { SetDlgItemText(1233, text); });
 }

@@ -8,7 +8,7 @@
 #include <cctype>
 #include <memory>
 
-#include "PtyTestEnv.h"
+#include "SimWindow.h"
 #include "UiTestUtil.h"
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
@@ -34,62 +34,26 @@ struct ModelCase {
     int banner;
 };
 
-class IdentifySimTest : public ::testing::TestWithParam<ModelCase> {
+class IdentifySimTest : public ::testing::TestWithParam<ModelCase>, protected testsupport::SimWindow {
 protected:
-    void TearDown() override {
-        window.reset();
-        if (device) device->Stop();
-        portLinked = 0;
-        theUtility.modelType = 0;
+    void Start(const std::string& preset, const std::string& firmware = "", const std::string& hardware = "",
+               const std::string& friendlyText = "CP210x USB to UART Bridge Controller") {
+        ASSERT_TRUE(StartDevice(preset, firmware, hardware, friendlyText));
+        StartWindow();
     }
-
-    void StartDevice(const std::string& preset, const char* firmware = "", const char* hardware = "",
-                     const std::string& friendlyText = "CP210x USB to UART Bridge Controller") {
-        sim::SimOptions options;
-        options.portDir = portDir.Path();
-        options.friendlyText = friendlyText;
-        device = std::make_unique<sim::DeviceSimulator>(options);
-        sim::DeviceProfile profile = sim::ProfileForModel(preset);
-        if (*firmware) profile.firmware = firmware;
-        if (*hardware) profile.hardware = hardware;
-        state = sim::InstallDevice(*device, profile);
-        std::string error;
-        ASSERT_TRUE(device->Start(&error)) << error;
-    }
-    void StartWindow() {
-        window = std::make_unique<COrvikUtilityDlg>();
-        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
-        window->ShowWindow(true);
-        page = window->DevicePage();
-    }
-    void Connect() {
+    void ConnectFound() {
         page->SendCommand(1005);
         ASSERT_EQ(page->GetDlgItemText(1003), res::LoadString(450));
         ASSERT_EQ(page->GetCurSel(1116), platform::ParseComPortName(device->PortName()) - 1);
         page->SendCommand(1002);
         window->SetTickThread(false);
     }
-    std::string LastReceived() const {
-        const auto received = device->Received();
-        return received.empty() ? std::string() : received.back().body;
-    }
-
-    testsupport::PtyPortDir portDir;
-    platform::ScaledClock clock{4};
-    platform::ScopedClock clockScope{clock};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    std::unique_ptr<sim::DeviceSimulator> device;
-    std::shared_ptr<sim::DeviceState> state;
-    std::unique_ptr<COrvikUtilityDlg> window;
-    CPageDeviceSetting* page = nullptr;
 };
 
 TEST_P(IdentifySimTest, ConnectIdentifiesTheModel) {
     const ModelCase& c = GetParam();
-    StartDevice(c.preset, c.firmware, c.hardware);
-    StartWindow();
-    Connect();
+    Start(c.preset, c.firmware, c.hardware);
+    ConnectFound();
     EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(311));
     EXPECT_EQ(theUtility.modelType, c.modelType);
     EXPECT_EQ(page->GetDlgItemText(1011), c.typeText);
@@ -130,9 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
 using IdentifyFailureTest = IdentifySimTest;
 
 TEST_F(IdentifyFailureTest, AnUnknownModelNameEndsWith315) {
-    StartDevice("unknown");
-    StartWindow();
-    Connect();
+    Start("unknown");
+    ConnectFound();
     EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(315));
     EXPECT_EQ(theUtility.modelType, 0);
     EXPECT_EQ(page->GetDlgItemText(1011), " ");
@@ -143,9 +106,8 @@ TEST_F(IdentifyFailureTest, AnUnknownModelNameEndsWith315) {
 }
 
 TEST_F(IdentifyFailureTest, ASilentDeviceEndsWith315) {
-    StartDevice("silent");
-    StartWindow();
-    Connect();
+    Start("silent");
+    ConnectFound();
     EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(315));
     EXPECT_TRUE(page->IsDlgItemEnabled(1002));
     EXPECT_TRUE(page->IsDlgItemEnabled(1239));
@@ -160,8 +122,7 @@ TEST_F(IdentifyFailureTest, ASilentDeviceEndsWith315) {
 }
 
 TEST_F(IdentifyFailureTest, WithoutABridgeAutoDetectFallsBackToCom1) {
-    StartDevice("ZEP ION", "", "", "Generic Serial Port");
-    StartWindow();
+    Start("ZEP ION", "", "", "Generic Serial Port");
     page->SendCommand(1005);
     EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(449));
     EXPECT_EQ(page->GetCurSel(1116), 0);
