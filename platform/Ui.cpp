@@ -26,7 +26,12 @@ QString ToQtFilter(const std::string& filter) {
         if (parts[i].isEmpty() && parts[i + 1].isEmpty()) continue;
         QString patterns = parts[i + 1];
         patterns.replace(';', ' ');
-        out << QString("%1 (%2)").arg(parts[i], patterns);
+        // A description that already names its patterns is taken as it is.
+        if (parts[i].contains("(" + patterns + ")")) {
+            out << parts[i];
+        } else {
+            out << QString("%1 (%2)").arg(parts[i], patterns);
+        }
     }
     return out.join(";;");
 }

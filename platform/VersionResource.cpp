@@ -211,23 +211,23 @@ std::vector<std::uint8_t> VersionMarker() {
     return marker;
 }
 
-std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& spec) {
+std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& layout) {
     Writer w;
-    const std::uint16_t fixedLength = spec.hasFixed ? spec.fixedLength : 0;
+    const std::uint16_t fixedLength = layout.hasFixed ? layout.fixedLength : 0;
     Block(
         w, "VS_VERSION_INFO", fixedLength, 0,
         [&] {
-            if (!spec.hasFixed) return;
+            if (!layout.hasFixed) return;
             std::uint8_t raw[52];
-            std::memcpy(raw, &spec.fixed, 52);
+            std::memcpy(raw, &layout.fixed, 52);
             for (std::uint16_t i = 0; i < fixedLength; ++i) w.bytes.push_back(i < 52 ? raw[i] : 0);
         },
         [&] {
-            if (!spec.tables.empty()) {
+            if (!layout.tables.empty()) {
                 Block(
                     w, "StringFileInfo", 0, 1, [] {},
                     [&] {
-                        for (const auto& table : spec.tables) {
+                        for (const auto& table : layout.tables) {
                             Block(
                                 w, table.key, 0, 1, [] {},
                                 [&] {
@@ -245,14 +245,14 @@ std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& spec) {
                         }
                     });
             }
-            if (spec.hasTranslations) {
+            if (layout.hasTranslations) {
                 Block(
                     w, "VarFileInfo", 0, 1, [] {},
                     [&] {
                         Block(
-                            w, "Translation", static_cast<std::uint16_t>(spec.translations.size() * 4), 0,
+                            w, "Translation", static_cast<std::uint16_t>(layout.translations.size() * 4), 0,
                             [&] {
-                                for (std::uint32_t t : spec.translations) w.U32(t);
+                                for (std::uint32_t t : layout.translations) w.U32(t);
                             },
                             [] {});
                     });
@@ -261,9 +261,9 @@ std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& spec) {
     return w.bytes;
 }
 
-std::vector<std::uint8_t> BuildEmbeddedVersion(const VersionSpec& spec) {
+std::vector<std::uint8_t> BuildEmbeddedVersion(const VersionSpec& layout) {
     std::vector<std::uint8_t> out = VersionMarker();
-    const std::vector<std::uint8_t> block = BuildVersionBlock(spec);
+    const std::vector<std::uint8_t> block = BuildVersionBlock(layout);
     const auto n = static_cast<std::uint32_t>(block.size());
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(n >> (8 * i)));
     out.insert(out.end(), block.begin(), block.end());

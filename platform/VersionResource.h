@@ -44,9 +44,9 @@ struct VersionSpec {
 };
 
 // The version block itself.
-std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& spec);
+std::vector<std::uint8_t> BuildVersionBlock(const VersionSpec& layout);
 // The block as it is embedded in a file: marker, 32-bit length, block.
-std::vector<std::uint8_t> BuildEmbeddedVersion(const VersionSpec& spec);
+std::vector<std::uint8_t> BuildEmbeddedVersion(const VersionSpec& layout);
 // The marker that precedes an embedded block.
 std::vector<std::uint8_t> VersionMarker();
 

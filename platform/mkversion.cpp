@@ -23,12 +23,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bad version: %s\n", argv[2]);
         return 2;
     }
-    platform::VersionSpec spec;
-    spec.fixed.fileVersionMS = spec.fixed.productVersionMS = (v[0] << 16) | v[1];
-    spec.fixed.fileVersionLS = spec.fixed.productVersionLS = (v[2] << 16) | v[3];
+    platform::VersionSpec layout;
+    layout.fixed.fileVersionMS = layout.fixed.productVersionMS = (v[0] << 16) | v[1];
+    layout.fixed.fileVersionLS = layout.fixed.productVersionLS = (v[2] << 16) | v[3];
     std::ostringstream commaVersion;
     commaVersion << v[0] << ", " << v[1] << ", " << v[2] << ", " << v[3];
-    spec.tables.push_back({"041104B0",
+    layout.tables.push_back({"041104B0",
                            {{"CompanyName", "Pellora"},
                             {"FileDescription", "Pellora Update"},
                             {"FileVersion", commaVersion.str()},
@@ -37,8 +37,8 @@ int main(int argc, char** argv) {
                             {"OriginalFilename", "pellora-update"},
                             {"ProductName", "Pellora Update"},
                             {"ProductVersion", commaVersion.str()}}});
-    spec.translations = {0x04B00411};
-    const auto bytes = platform::BuildEmbeddedVersion(spec);
+    layout.translations = {0x04B00411};
+    const auto bytes = platform::BuildEmbeddedVersion(layout);
     std::ofstream out(argv[1]);
     out << "// Generated at build time: the program's version block.\n"
         << "#include <cstddef>\n\n"

@@ -12,6 +12,8 @@
 
 #include "sim/Behaviours.h"
 #include "sim/DeviceSimulator.h"
+#include "sim/FlashTarget.h"
+#include "sim/SerialUpdateTarget.h"
 
 namespace {
 
@@ -44,6 +46,8 @@ void Usage(FILE* out) {
         "  --verbose          print every sentence in and out\n"
         "  --help             show this text\n"
         "\n"
+        "The device takes a flash download and a serial update as well and prints\n"
+        "what it stored when it stops.\n"
         "The port directory is $PELLORA_PORT_DIR, else $XDG_RUNTIME_DIR/pellora/ports.\n",
         out);
 }
@@ -234,6 +238,10 @@ int main(int argc, char** argv) {
 
     sim::DeviceSimulator device(options);
     sim::InstallDevice(device, profile);
+    // The device also takes both ways of updating it: the flash download
+    // (any chip) and the serial update in PTRV sentences.
+    sim::FlashTarget flashTarget(device);
+    auto serialUpdateTarget = sim::InstallSerialUpdateTarget(device);
     if (verbose) {
         device.SetObserver([](const sim::TranscriptEntry& e) {
             std::printf("%-16s %s\n", sim::KindName(e.kind), Printable(e.bytes).c_str());
@@ -259,5 +267,11 @@ int main(int argc, char** argv) {
     int signal = 0;
     sigwait(&stopSignals, &signal);
     device.Stop();
+    if (flashTarget.Completed()) {
+        std::printf("flash download: %zu bytes stored\n", flashTarget.StoredImage().size());
+    }
+    if (serialUpdateTarget->Complete()) {
+        std::printf("serial update: %zu bytes stored\n", serialUpdateTarget->Payload().size());
+    }
     return 0;
 }

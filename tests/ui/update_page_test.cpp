@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTimer>
 #include <algorithm>
 #include <memory>
 
@@ -145,6 +146,24 @@ TEST_F(UpdatePageTest, ASilentDeviceGetsThreeAndThreeTriesThen315) {
     EXPECT_TRUE(window->IsDlgItemEnabled(1));
     EXPECT_TRUE(window->IsDlgItemEnabled(1095));
     EXPECT_TRUE(window->TickThreadRunning());
+    window->SetTickThread(false);
+}
+
+TEST_F(UpdatePageTest, TheWindowKeepsRunningWhileItIdentifiesButDoesNotClose) {
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SendCommand(1005);
+    std::string statusSeen;
+    bool connectEnabled = true;
+    QTimer::singleShot(0, [&] {
+        statusSeen = Status();
+        connectEnabled = page->IsDlgItemEnabled(1002);
+        window->GetWidget()->close();  // the close box during the polls
+    });
+    page->SendCommand(1002);
+    EXPECT_EQ(statusSeen, res::LoadString(310));
+    EXPECT_FALSE(connectEnabled);
+    EXPECT_TRUE(window->IsWindowVisible());
+    EXPECT_EQ(Status(), res::LoadString(315));
     window->SetTickThread(false);
 }
 

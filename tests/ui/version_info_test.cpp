@@ -10,30 +10,30 @@
 
 namespace {
 
-std::string WriteBlock(const platform::VersionSpec& spec, const std::string& name) {
+std::string WriteBlock(const platform::VersionSpec& layout, const std::string& name) {
     const auto path = std::filesystem::temp_directory_path() / ("pellora_ver_" + name + std::to_string(::getpid()));
     std::ofstream out(path, std::ios::binary);
     const std::vector<std::uint8_t> junk(100, 0xAB);
     out.write(reinterpret_cast<const char*>(junk.data()), static_cast<std::streamsize>(junk.size()));
-    const auto bytes = platform::BuildEmbeddedVersion(spec);
+    const auto bytes = platform::BuildEmbeddedVersion(layout);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path.string();
 }
 
 platform::VersionSpec Sample() {
-    platform::VersionSpec spec;
-    spec.fixed.productVersionMS = (1u << 16) | 2u;
-    spec.fixed.productVersionLS = (3u << 16) | 4u;
-    spec.fixed.fileVersionMS = (5u << 16) | 6u;
-    spec.fixed.fileVersionLS = (7u << 16) | 8u;
+    platform::VersionSpec layout;
+    layout.fixed.productVersionMS = (1u << 16) | 2u;
+    layout.fixed.productVersionLS = (3u << 16) | 4u;
+    layout.fixed.fileVersionMS = (5u << 16) | 6u;
+    layout.fixed.fileVersionLS = (7u << 16) | 8u;
     // 2009-06-15 00:00:00 UTC as a file time.
     const std::uint64_t fileTime = (1245024000ULL + 11644473600ULL) * 10000000ULL;
-    spec.fixed.fileDateMS = static_cast<std::uint32_t>(fileTime >> 32);
-    spec.fixed.fileDateLS = static_cast<std::uint32_t>(fileTime);
-    spec.tables.push_back({"040904B0", {{"CompanyName", "Maker"}, {"ProductName", "Thing ü"}}});
-    spec.tables.push_back({"041104B0", {{"CompanyName", "メーカー"}, {"ProductName", "機器"}}});
-    spec.translations = {0x04B00409};
-    return spec;
+    layout.fixed.fileDateMS = static_cast<std::uint32_t>(fileTime >> 32);
+    layout.fixed.fileDateLS = static_cast<std::uint32_t>(fileTime);
+    layout.tables.push_back({"040904B0", {{"CompanyName", "Maker"}, {"ProductName", "Thing ü"}}});
+    layout.tables.push_back({"041104B0", {{"CompanyName", "メーカー"}, {"ProductName", "機器"}}});
+    layout.translations = {0x04B00409};
+    return layout;
 }
 
 class VersionInfoTest : public ::testing::Test {
@@ -42,8 +42,8 @@ protected:
         platform::SetUserDefaultLangId(0);
         for (const auto& f : files) std::remove(f.c_str());
     }
-    std::string Write(const platform::VersionSpec& spec, const std::string& name) {
-        files.push_back(WriteBlock(spec, name));
+    std::string Write(const platform::VersionSpec& layout, const std::string& name) {
+        files.push_back(WriteBlock(layout, name));
         return files.back();
     }
     std::vector<std::string> files;
@@ -72,9 +72,9 @@ TEST_F(VersionInfoTest, OnlyTranslationDecidesTheStringTable) {
 }
 
 TEST_F(VersionInfoTest, UserLanguageWinsOverTheFirstEntry) {
-    platform::VersionSpec spec = Sample();
-    spec.translations = {0x04B00409, 0x04B00411};
-    const std::string path = Write(spec, "ja");
+    platform::VersionSpec layout = Sample();
+    layout.translations = {0x04B00409, 0x04B00411};
+    const std::string path = Write(layout, "ja");
     platform::SetUserDefaultLangId(0x0411);
     CFileVersionInfo info;
     ASSERT_TRUE(info.ReadFromFile(path));
@@ -101,20 +101,20 @@ TEST_F(VersionInfoTest, PartsAndFixedWords) {
 }
 
 TEST_F(VersionInfoTest, AFixedBlockOfTheWrongLengthIsNotTaken) {
-    platform::VersionSpec spec = Sample();
-    spec.fixedLength = 48;
+    platform::VersionSpec layout = Sample();
+    layout.fixedLength = 48;
     CFileVersionInfo info;
-    ASSERT_TRUE(info.ReadFromFile(Write(spec, "short")));
+    ASSERT_TRUE(info.ReadFromFile(Write(layout, "short")));
     EXPECT_EQ(info.FixedInfo().signature, 0u);
     EXPECT_EQ(info.GetProductVersionPart(3), 0);
     EXPECT_EQ(info.GetCompanyName(), "Maker");
 }
 
 TEST_F(VersionInfoTest, NoTranslationTableReadsNoStrings) {
-    platform::VersionSpec spec = Sample();
-    spec.hasTranslations = false;
+    platform::VersionSpec layout = Sample();
+    layout.hasTranslations = false;
     CFileVersionInfo info;
-    ASSERT_TRUE(info.ReadFromFile(Write(spec, "notrans")));
+    ASSERT_TRUE(info.ReadFromFile(Write(layout, "notrans")));
     EXPECT_EQ(info.GetCompanyName(), "");
     EXPECT_EQ(info.GetProductVersionPart(3), 1);
 }
