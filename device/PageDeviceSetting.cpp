@@ -210,6 +210,10 @@ void CPageDeviceSetting::OnButtonConnect() {
     EnableDlgItem(kIdSelectFile, false);
     EnableDlgItem(kIdConnect, false);
     EnableDlgItem(kIdPortCombo, false);
+    // Events are dispatched while the device is polled: Force Update, which
+    // rewrites the device fields, waits too.
+    const bool forceUpdateEnabled = IsDlgItemEnabled(kIdForceUpdate);
+    EnableDlgItem(kIdForceUpdate, false);
     if (notConnected) {
         if (CPageMTKTracklogSetting* engine = Engine()) {
             // A fresh buffer for the exchange; the engine keeps the same one.
@@ -217,6 +221,7 @@ void CPageDeviceSetting::OnButtonConnect() {
         }
         IdentifyDevice();
     }
+    if (forceUpdateEnabled) EnableDlgItem(kIdForceUpdate, true);
     if (mainDialog) {
         mainDialog->EnableDlgItem(1, true);
         mainDialog->EnableDlgItem(1095, true);

@@ -152,16 +152,21 @@ TEST_F(UpdatePageTest, ASilentDeviceGetsThreeAndThreeTriesThen315) {
 TEST_F(UpdatePageTest, TheWindowKeepsRunningWhileItIdentifiesButDoesNotClose) {
     Start({Port(4, "CP210x USB to UART Bridge Controller")});
     page->SendCommand(1005);
+    page->SendCommand(1002);  // a first try fails and offers Force Update
+    ASSERT_TRUE(page->IsDlgItemEnabled(1239));
     std::string statusSeen;
     bool connectEnabled = true;
+    bool forceUpdateEnabled = true;
     QTimer::singleShot(0, [&] {
         statusSeen = Status();
         connectEnabled = page->IsDlgItemEnabled(1002);
+        forceUpdateEnabled = page->IsDlgItemEnabled(1239);
         window->GetWidget()->close();  // the close box during the polls
     });
     page->SendCommand(1002);
     EXPECT_EQ(statusSeen, res::LoadString(310));
     EXPECT_FALSE(connectEnabled);
+    EXPECT_FALSE(forceUpdateEnabled);
     EXPECT_TRUE(window->IsWindowVisible());
     EXPECT_EQ(Status(), res::LoadString(315));
     window->SetTickThread(false);
