@@ -197,6 +197,12 @@ std::uint32_t CommandEngine::ParsePmtk182Value(const char* buffer, bool hex) con
 // ---------------------------------------------------------------------------
 // Senders
 
+SerialLink* CommandEngine::BeginExchange() {
+    theUtility.sendPmtkFirst = 1;
+    ClearRxBuffer();
+    return LinkGuard();
+}
+
 SerialLink* CommandEngine::LinkGuard() {
     SerialLink* link = link_.load();
     if (portLinked.load() != 0 && link) {
@@ -227,9 +233,7 @@ void CommandEngine::WritePmtkSentence(SerialLink& link, const std::string& sente
 
 const char* CommandEngine::SendPmtk182(int command, int arg1, int arg2) {
     auto lock = LockReceive();
-    theUtility.sendPmtkFirst = 1;
-    ClearRxBuffer();
-    SerialLink* link = LinkGuard();
+    SerialLink* link = BeginExchange();
     if (!link) {
         return kNotConnected;
     }
@@ -308,9 +312,7 @@ const char* CommandEngine::SendPmtk182Retry(int command, int arg1, int arg2) {
 
 const char* CommandEngine::SendOrvikCommand(int code) {
     auto lock = LockReceive();
-    theUtility.sendPmtkFirst = 1;
-    ClearRxBuffer();
-    SerialLink* link = LinkGuard();
+    SerialLink* link = BeginExchange();
     if (!link) {
         return kNotConnected;
     }
@@ -322,9 +324,7 @@ const char* CommandEngine::SendOrvikCommand(int code) {
 
 const char* CommandEngine::SendQvrQuery(int code) {
     auto lock = LockReceive();
-    theUtility.sendPmtkFirst = 1;
-    ClearRxBuffer();
-    SerialLink* link = LinkGuard();
+    SerialLink* link = BeginExchange();
     if (!link) {
         return kNotConnected;
     }

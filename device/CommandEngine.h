@@ -113,6 +113,9 @@ private:
     bool InBuffer(const char* p) const;
     char* ExtractField(const char* buffer, std::string_view tag, int skip, int count);
 
+    // Every sender's first steps: marks that a command went out, clears the
+    // buffer and runs the link guard; null while no device is linked.
+    SerialLink* BeginExchange();
     SerialLink* LinkGuard();
     void WritePmtkSentence(SerialLink& link, const std::string& sentence);
     const char* WaitPmtkReply(SerialLink& link, int command, const std::string& sent);
