@@ -33,21 +33,15 @@
 #include <cstdint>
 #include <string>
 
+#include "device/UpdateHost.h"
 #include "platform/FlashLibrary.h"
 
 // The page's side of the flash download. Calls come from the worker thread
 // (and from PrepareDownload on the thread that calls it).
-class FlashDownloadHost {
+class FlashDownloadHost : public virtual UpdateProgressHost {
 public:
-    virtual ~FlashDownloadHost() = default;
-    // The update state line (static 1233): a string-table id.
-    virtual void SetStateText(int stringId) = 0;
     // The warning line (static 1237): a string-table id.
     virtual void SetWarningText(int stringId) = 0;
-    // The progress bar (1093, range 0 .. 100): always a value in the range.
-    virtual void SetProgressBar(int position) = 0;
-    // The percentage text (static 1234), such as "42%".
-    virtual void SetPercentText(const std::string& text) = 0;
     // Opens the port named by the page's COM combo again (ApplyPortSettings
     // with the page's port and speed selections).
     virtual void ReopenPort() = 0;
@@ -59,9 +53,6 @@ public:
     // Unlocks the update page's tab (devicePageTabEnabled := 1 and
     // EnableItem(devicePageTabIndex, 1) on the main window's tab control).
     virtual void UnlockTab() = 0;
-    // Enables the main window's buttons: all (Default All 1002, OK 1, About
-    // 1095, Cancel 2, Apply All 1001) after a success, else OK and About only.
-    virtual void EnableMainButtons(bool all) = 0;
 };
 
 // The device the update is for.

@@ -88,7 +88,7 @@ private:
     static int PortNumber(const std::string& name);
     void ShowConnectionPicture(bool connected);
 
-    // FlashDownloadHost and SerialUpdateHost: calls from the worker thread,
+    // The update hosts (flash download and serial update): calls from the worker thread,
     // handed on to the UI thread.
     void SetStateText(int stringId) override;
     void SetWarningText(int stringId) override;

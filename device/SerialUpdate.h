@@ -58,6 +58,8 @@
 #include <string_view>
 #include <vector>
 
+#include "device/UpdateHost.h"
+
 class SerialLink;
 
 namespace trv {
@@ -117,21 +119,11 @@ private:
 }  // namespace trv
 
 // The page's side of the serial update. Calls come from the worker thread.
-class SerialUpdateHost {
+class SerialUpdateHost : public virtual UpdateProgressHost {
 public:
-    virtual ~SerialUpdateHost() = default;
-    // The update state line (static 1233): a string-table id.
-    virtual void SetStateText(int stringId) = 0;
-    // The progress bar (1093, range 0 .. 100).
-    virtual void SetProgressBar(int position) = 0;
-    // The percentage text (static 1234), such as "42%".
-    virtual void SetPercentText(const std::string& text) = 0;
     // The application's message box with an OK button and one of the
     // English texts below.
     virtual void ShowMessage(const std::string& text) = 0;
-    // Enables the main window's buttons: all (Default All 1002, OK 1, About
-    // 1095, Cancel 2, Apply All 1001) after a success, else OK and About.
-    virtual void EnableMainButtons(bool all) = 0;
 };
 
 enum class SerialUpdateResult {
