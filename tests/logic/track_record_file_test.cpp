@@ -1,0 +1,63 @@
+// The track-log record's byte layout against the worked vector, and whole
+// files written in place without going through what stood there.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "support/AtomicFile.h"
+#include "tracklog/TrackLogRecord.h"
+
+namespace fs = std::filesystem;
+
+TEST(TrackLogRecordTest, WorkedVector) {
+    // 2024-06-01 12:00:00Z, 35.5, 139.25, 100.0
+    const TrackLogRecordBytes expected = {0x40, 0x0D, 0x5B, 0x66, 0x00, 0x00, 0x0E, 0x42,
+                                          0x00, 0x40, 0x0B, 0x43, 0x00, 0xC8, 0x42, 0xBE};
+    EXPECT_EQ(EncodeTrackLogRecord({1717243200u, 35.5f, 139.25f, 100.0f}), expected);
+    const TrackLogRecord back = DecodeTrackLogRecord(expected);
+    EXPECT_EQ(back.utcTime, 1717243200u);
+    EXPECT_EQ(back.latitude, 35.5f);
+    EXPECT_EQ(back.longitude, 139.25f);
+    EXPECT_EQ(back.height, 100.0f);
+    EXPECT_TRUE(RecordChecksumValid(expected));
+    TrackLogRecordBytes broken = expected;
+    broken[3] ^= 1;
+    EXPECT_FALSE(RecordChecksumValid(broken));
+}
+
+TEST(AtomicFileTest, ReplacesALinkInsteadOfWritingThroughIt) {
+    const fs::path dir = fs::temp_directory_path() / ("pellora-atomic-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    { std::ofstream(dir / "victim") << "keep"; }
+    fs::create_symlink(dir / "victim", dir / "out.bin");
+
+    ASSERT_TRUE(WriteFileAtomically((dir / "out.bin").string(), "new"));
+    EXPECT_FALSE(fs::is_symlink(dir / "out.bin"));
+    std::ifstream victim(dir / "victim");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(victim), {}), "keep");
+    std::ifstream out(dir / "out.bin");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(out), {}), "new");
+
+    {   // Abandoned: the old contents stay and no new file is left.
+        AtomicFile file;
+        ASSERT_TRUE(file.Open((dir / "out.bin").string()));
+        file.Write("partial");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
+    EXPECT_FALSE(WriteFileAtomically(dir.string(), "x"));
+    fs::remove_all(dir);
+}
+
+TEST(AtomicFileTest, NamePartsStayInsideTheFolder) {
+    EXPECT_EQ(SafeFileNamePart("a/b\\c"), "a_b_c");
+    EXPECT_EQ(SafeFileNamePart(".."), "__");
+    EXPECT_EQ(SafeFileNamePart("."), "_");
+    EXPECT_EQ(SafeFileNamePart("x..y"), "x__y");
+    EXPECT_EQ(SafeFileNamePart("Taro"), "Taro");
+}
