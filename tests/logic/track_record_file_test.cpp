@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "support/AtomicFile.h"
+#include "support/ProcessZone.h"
 #include "tracklog/TrackLogRecord.h"
 
 namespace fs = std::filesystem;
@@ -60,4 +61,18 @@ TEST(AtomicFileTest, NamePartsStayInsideTheFolder) {
     EXPECT_EQ(SafeFileNamePart("."), "_");
     EXPECT_EQ(SafeFileNamePart("x..y"), "x__y");
     EXPECT_EQ(SafeFileNamePart("Taro"), "Taro");
+}
+
+TEST(ProcessZoneTest, AChosenOffsetIsUsedWithoutTouchingTheEnvironment) {
+    std::tm tm{};
+    SetChosenZoneOffset(9 * 3600);
+    ASSERT_TRUE(ToLocalTime(1717243200, tm));  // 2024-06-01 12:00:00Z
+    EXPECT_EQ(tm.tm_hour, 21);
+    SetChosenZoneOffset(-12 * 3600);
+    ASSERT_TRUE(ToLocalTime(1717243200, tm));
+    EXPECT_EQ(tm.tm_mday, 1);
+    EXPECT_EQ(tm.tm_hour, 0);
+    ClearChosenZone();
+    EXPECT_FALSE(ChosenZoneOffset().has_value());
+    EXPECT_FALSE(ToUtcTime(INT64_MIN, tm));
 }
