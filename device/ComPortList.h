@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/PortDirectory.h"
+#include "platform/SerialPortScan.h"
 
 struct ComPortInfo {
     std::string devicePath;    // what to open

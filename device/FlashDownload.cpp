@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "device/UpdateImage.h"
-#include "platform/PortDirectory.h"
+#include "platform/ComPortName.h"
 #include "platform/VersionResource.h"
 
 namespace fs = std::filesystem;
@@ -98,14 +98,14 @@ bool FlashDownloader::AgentParameter(const std::string& hardwareVersion, std::ui
     return false;
 }
 
-int FlashDownloader::ComPortNumberOf(const std::string& portName) { return platform::ParseComPortName(portName); }
+int FlashDownloader::ComPortNumberOf(const std::string& portName) {
+    const auto port = platform::ComPort::Parse(portName);
+    return port ? port->Number() : 0;
+}
 
 std::string FlashDownloader::LinkPortNameFor(const std::string& portName) {
-    const int number = ComPortNumberOf(portName);
-    if (number >= 10 && portName.rfind("//.//", 0) != 0) {
-        return "//.//" + portName;
-    }
-    return portName;
+    const auto port = platform::ComPort::Parse(portName);
+    return port ? port->LinkName() : portName;
 }
 
 // ---------------------------------------------------------------------------
@@ -208,7 +208,7 @@ int FlashDownloader::RunDownload(FlashHandle handle) {
         return 0;
     }
     const int port = comPortNumber.load();
-    if (port < 1 || port > platform::kMaxComPort) {
+    if (!platform::ComPort::FromNumber(port)) {
         downloadResult = platform::flashresult::kBadPort;
         return 0;
     }

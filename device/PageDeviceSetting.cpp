@@ -9,6 +9,7 @@
 
 #include "device/PageDownloadFW.h"
 #include "device/UpdateImage.h"
+#include "platform/ComPortName.h"
 #include "platform/Controls.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
@@ -92,15 +93,8 @@ std::string CPageDeviceSetting::ModelName(int code) {
 }
 
 int CPageDeviceSetting::PortNumber(const std::string& name) {
-    const auto at = name.find("COM");
-    if (at == std::string::npos) return 0;
-    const std::string digits = name.substr(at + 3);
-    if (digits.empty() || digits.size() > 2) return 0;
-    for (char c : digits) {
-        if (c < '0' || c > '9') return 0;
-    }
-    const int n = std::atoi(digits.c_str());
-    return (n >= 1 && n <= kPortCount) ? n : 0;
+    const auto port = platform::ComPort::Parse(name);
+    return port ? port->Number() : 0;
 }
 
 bool CPageDeviceSetting::OnInitDialog() {

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-#include "platform/PortDirectory.h"
+#include "platform/ComPortName.h"
 #include "platform/Trace.h"
 #include "support/UtilityManager.h"
 
@@ -138,44 +138,24 @@ void SerialLink::SetPortByIndex(std::uint8_t index) {
     std::lock_guard lock(mutex_);
     // Close first, so no descriptor is left behind and the port opens again.
     CloseLocked();
-    linkPortName = platform::ComPortName(static_cast<int>(index) + 1);
+    // Index 50 and up names no port; the open then fails.
+    const int number = static_cast<int>(index) + 1;
+    const auto port = platform::ComPort::FromNumber(number);
+    linkPortName = port ? port->Name() : "COM" + std::to_string(number);
 }
 
 int SerialLink::ApplyPortSettings(int portComboIndex, int baudComboIndex) {
     // COM10 and up carry the device-namespace prefix, with forward slashes.
+    // No selection (-1) names "COM0", which does not open.
     const long long number = static_cast<long long>(portComboIndex) + 1;
-    std::string name = "COM" + std::to_string(number);
-    if (portComboIndex >= 9) {
-        name = "//.//" + name;
-    }
-    linkPortName = name;
+    const auto port = number <= platform::ComPort::kLast ? platform::ComPort::FromNumber(static_cast<int>(number))
+                                                         : std::nullopt;
+    linkPortName = port ? port->LinkName() : "COM" + std::to_string(number);
     if (baudComboIndex >= 0 && baudComboIndex < static_cast<int>(std::size(kComboBauds))) {
         linkBaudRate = kComboBauds[baudComboIndex];
     }
     portLinked = EnsurePortOpen();
     return 1;
-}
-
-int SerialLink::PortNumberInFriendlyName(const std::string& friendlyName) {
-    // The port stands in the last parenthesised group that names one; a
-    // device's own text in front of it cannot move it.
-    std::size_t end = friendlyName.size();
-    while (end > 0) {
-        const auto open = friendlyName.rfind('(', end - 1);
-        if (open == std::string::npos) {
-            break;
-        }
-        const auto close = friendlyName.find(')', open);
-        if (close != std::string::npos) {
-            const std::string inner = friendlyName.substr(open + 1, close - open - 1);
-            const int number = platform::ParseComPortName(inner);
-            if (number != 0 && inner == platform::ComPortName(number)) {
-                return number;
-            }
-        }
-        end = open;
-    }
-    return 0;
 }
 
 namespace {
@@ -231,11 +211,11 @@ int SerialLink::FindGpsPort(std::string& out) {
         if (!match) {
             continue;
         }
-        const int number = PortNumberInFriendlyName(port.friendlyName);
-        if (number == 0) {
+        const auto found = platform::ComPort::FromFriendlyName(port.friendlyName);
+        if (!found) {
             continue;  // no usable port name in it
         }
-        out = platform::ComPortName(number);
+        out = found->Name();
         return 1;
     }
     return 0;
@@ -258,13 +238,13 @@ int SerialLink::CheckDevicePort() {
         if (!candidate) {
             continue;
         }
-        const int number = PortNumberInFriendlyName(port.friendlyName);
-        if (number == 0) {
+        const auto found = platform::ComPort::FromFriendlyName(port.friendlyName);
+        if (!found) {
             continue;
         }
-        const std::string cut = platform::ComPortName(number);
+        const std::string cut = found->Name();
         const std::string current = linkPortName.get();
-        if (current.empty() || current == cut || current == "//.//" + cut) {
+        if (current.empty() || current == cut || current == found->PrefixedName()) {
             linkPortName = cut;
             platform::TraceF("Connected to %s\n", cut.c_str());
             return 1;

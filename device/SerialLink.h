@@ -111,10 +111,6 @@ public:
     static constexpr std::uint32_t kInQueue = 4096;
     static constexpr std::uint32_t kOutQueue = 256;
 
-protected:
-    // The port number in a friendly name's "(COMn)", 1..50; 0 when it has none.
-    static int PortNumberInFriendlyName(const std::string& friendlyName);
-
 private:
     void ApplyConfigLocked(int baud);
     bool CloseLocked();

@@ -5,7 +5,7 @@
 
 #include "platform/FlashFiles.h"
 #include "platform/FlashProtocol.h"
-#include "platform/PortDirectory.h"
+#include "platform/ComPortName.h"
 #include "platform/Trace.h"
 
 namespace platform {
@@ -620,7 +620,8 @@ std::uint32_t FlashStandIn::Run(const PortRecord* port, const BootRecord* boot, 
     // The port: a number from 1 to 50 and nothing else in its four bytes, so
     // that no other port is ever written to.
     const std::uint32_t portNumber = GetRecordU32(*port, rec::kPortNumber);
-    if (portNumber < 1 || portNumber > static_cast<std::uint32_t>(kMaxComPort)) {
+    const std::optional<ComPort> comPort = ComPort::FromNumber(static_cast<int>(portNumber));
+    if (!comPort) {
         return finish(flashresult::kBadPort);
     }
     if (ResolveFlashPointer(GetRecordU32(*boot, rec::kBootSelf)) != static_cast<const void*>(boot)) {
@@ -712,7 +713,7 @@ std::uint32_t FlashStandIn::Run(const PortRecord* port, const BootRecord* boot, 
     }
 
     // The port is ours for the run and closed before returning.
-    std::unique_ptr<SerialChannel> channel = GetSerialBackend().Open(ComPortName(static_cast<int>(portNumber)));
+    std::unique_ptr<SerialChannel> channel = GetSerialBackend().Open(comPort->Name());
     if (!channel) {
         TraceF("flash: cannot open COM%u\n", portNumber);
         return finish(flashresult::kNoDevice);

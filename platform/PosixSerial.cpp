@@ -14,7 +14,7 @@
 #include <cerrno>
 #include <mutex>
 
-#include "platform/PortDirectory.h"
+#include "platform/SerialPortScan.h"
 #include "platform/Trace.h"
 
 namespace platform {

@@ -12,7 +12,9 @@
 #include <cstring>
 #include <set>
 
+#include "platform/ComPortName.h"
 #include "platform/PortDirectory.h"
+#include "platform/SerialPortScan.h"
 
 namespace sim {
 namespace {
@@ -93,16 +95,16 @@ void DeviceSimulator::CloseTerminal() {
 bool DeviceSimulator::Register(std::string* error) {
     const std::string text = options_.friendlyText;
     if (!options_.port.empty()) {
-        const int number = platform::ParseComPortName(options_.port);
-        if (number == 0) {
+        const auto port = platform::ComPort::Parse(options_.port);
+        if (!port) {
             if (error) *error = "not a port name from COM1 to COM50: " + options_.port;
             return false;
         }
-        if (!platform::RegisterPortEntry(portDir_, number, devicePath_, text, error)) {
+        if (!platform::RegisterPortEntry(portDir_, port->Number(), devicePath_, text, error)) {
             return false;
         }
-        registeredNumber_ = number;
-        portName_ = platform::ComPortName(number);
+        registeredNumber_ = port->Number();
+        portName_ = port->Name();
         return true;
     }
     // The lowest number no port of the machine holds.
@@ -114,9 +116,7 @@ bool DeviceSimulator::Register(std::string* error) {
             used.insert(port.number);
         }
     } catch (const platform::PortScanError&) {
-        for (const auto& entry : platform::ReadPortDirectory(portDir_)) {
-            used.insert(entry.number);
-        }
+        // Neither the kernel's list nor the directory could be read: no number is taken.
     }
     std::string lastError = "no free port number";
     for (int n = platform::kFirstFreeComPort; n <= platform::kMaxComPort; ++n) {
@@ -126,7 +126,7 @@ bool DeviceSimulator::Register(std::string* error) {
         // Another simulator may take the same number at the same moment.
         if (platform::RegisterPortEntry(portDir_, n, devicePath_, text, &lastError)) {
             registeredNumber_ = n;
-            portName_ = platform::ComPortName(n);
+            portName_ = platform::ComPort::FromNumber(n)->Name();
             return true;
         }
     }

@@ -10,7 +10,9 @@
 
 #include "PtyTestEnv.h"
 #include "device/ComPortList.h"
+#include "platform/ComPortName.h"
 #include "platform/PortDirectory.h"
+#include "platform/SerialPortScan.h"
 #include "platform/PosixSerial.h"
 
 namespace fs = std::filesystem;
@@ -189,7 +191,7 @@ TEST(PortList, NeverAboveCom50) {
     ASSERT_EQ(ports.size(), 48u);  // COM3 to COM50
     std::set<std::string> names;
     for (const auto& p : ports) {
-        const int n = platform::ParseComPortName(p.portName);
+        const int n = platform::ComPort::Parse(p.portName)->Number();
         EXPECT_GE(n, 3);
         EXPECT_LE(n, 50);
         names.insert(p.portName);
@@ -286,16 +288,38 @@ TEST(PortList, DescriptionRules) {
     EXPECT_EQ(DescriptionFromFriendlyName(""), "");
 }
 
-TEST(PortNames, ParseAndFormat) {
-    EXPECT_EQ(platform::ParseComPortName("COM1"), 1);
-    EXPECT_EQ(platform::ParseComPortName("COM50"), 50);
-    EXPECT_EQ(platform::ParseComPortName("//.//COM10"), 10);
-    EXPECT_EQ(platform::ParseComPortName("\\\\.\\COM12"), 12);
+TEST(PortNames, ParseAndSpell) {
+    using platform::ComPort;
+    EXPECT_EQ(ComPort::Parse("COM1")->Number(), 1);
+    EXPECT_EQ(ComPort::Parse("COM50")->Number(), 50);
+    EXPECT_EQ(ComPort::Parse("//.//COM10")->Number(), 10);
+    EXPECT_EQ(ComPort::Parse("\\\\.\\COM12")->Number(), 12);
     for (const char* bad : {"COM0", "COM51", "COM07", "com3", "COM", "COM3x", "COM-1", "COM99999999999",
                             "", "//.//", "/dev/ttyS0", " COM3"}) {
-        EXPECT_EQ(platform::ParseComPortName(bad), 0) << bad;
+        EXPECT_FALSE(ComPort::Parse(bad)) << bad;
     }
-    EXPECT_EQ(platform::ComPortName(9), "COM9");
+    EXPECT_FALSE(ComPort::FromNumber(0));
+    EXPECT_FALSE(ComPort::FromNumber(51));
+    const ComPort nine = *ComPort::FromNumber(9);
+    const ComPort twelve = *ComPort::FromNumber(12);
+    EXPECT_EQ(nine.Name(), "COM9");
+    EXPECT_EQ(nine.LinkName(), "COM9");
+    EXPECT_EQ(nine.ComboIndex(), 8);
+    EXPECT_EQ(twelve.PrefixedName(), "//.//COM12");
+    EXPECT_EQ(twelve.LinkName(), "//.//COM12");
+    EXPECT_EQ(ComPort::Parse(twelve.LinkName()), twelve);
+}
+
+TEST(PortNames, TheFriendlyNameEndsWithItsPort) {
+    using platform::ComPort;
+    EXPECT_EQ(ComPort::FromFriendlyName("CP210x USB to UART Bridge Controller (COM4)")->Number(), 4);
+    // The driver's own text in front can neither move the port nor hide it.
+    EXPECT_EQ(ComPort::FromFriendlyName("USB to UART Bridge (COM1) (COM23)")->Number(), 23);
+    EXPECT_EQ(ComPort::FromFriendlyName("USB to UART Bridge (rev 2) (COM5)")->Number(), 5);
+    EXPECT_EQ(ComPort::FromFriendlyName("Bridge (COM7) spare")->Number(), 7);
+    for (const char* none : {"COM4", "Bridge", "Bridge (COM0)", "Bridge (COM51)", "Bridge ( COM4)", "(COM4"}) {
+        EXPECT_FALSE(ComPort::FromFriendlyName(none)) << none;
+    }
 }
 
 TEST(PortNames, BridgeDriverTexts) {

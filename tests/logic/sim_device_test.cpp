@@ -10,7 +10,8 @@
 #include <thread>
 
 #include "PtyTestEnv.h"
-#include "platform/PortDirectory.h"
+#include "platform/ComPortName.h"
+#include "platform/SerialPortScan.h"
 #include "platform/PosixSerial.h"
 #include "sim/Behaviours.h"
 #include "sim/DeviceSimulator.h"
@@ -116,7 +117,9 @@ TEST_F(SimOnPty, TakenPortIsRefusedAndFreeOneChosen) {
     any.friendlyText = "Prolific USB-to-Serial";
     sim::DeviceSimulator fourth(any);
     ASSERT_TRUE(fourth.Start(&error)) << error;
-    const int number = platform::ParseComPortName(fourth.PortName());
+    const auto port = platform::ComPort::Parse(fourth.PortName());
+    ASSERT_TRUE(port);
+    const int number = port->Number();
     EXPECT_GE(number, 3);
     EXPECT_NE(number, 9);
     EXPECT_EQ(platform::ResolvePortDevice(fourth.PortName()), fourth.DevicePath());

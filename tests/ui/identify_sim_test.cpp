@@ -13,7 +13,7 @@
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
 #include "platform/Clock.h"
-#include "platform/PortDirectory.h"
+#include "platform/ComPortName.h"
 #include "platform/Ui.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "shell/StringTable.h"
@@ -44,7 +44,7 @@ protected:
     void ConnectFound() {
         page->SendCommand(1005);
         ASSERT_EQ(page->GetDlgItemText(1003), res::LoadString(450));
-        ASSERT_EQ(page->GetCurSel(1116), platform::ParseComPortName(device->PortName()) - 1);
+        ASSERT_EQ(page->GetCurSel(1116), platform::ComPort::Parse(device->PortName())->ComboIndex());
         page->SendCommand(1002);
         window->SetTickThread(false);
     }
