@@ -183,8 +183,19 @@ PortNumbering& PortNumbering::Process() {
 
 std::vector<SerialPortEntry> ScanSerialPorts(const PortScanRoots& roots, PortNumbering& numbering) {
     const std::string dir = roots.portDir.empty() ? DefaultPortDirectory() : roots.portDir;
-    const std::vector<PortDirectoryEntry> entries = ReadPortDirectory(dir);
-    const std::vector<SysfsDevice> devices = ReadSysfsDevices(roots);
+    bool directoryRead = false;
+    const std::vector<PortDirectoryEntry> entries = ReadPortDirectory(dir, &directoryRead);
+    std::vector<SysfsDevice> devices;
+    try {
+        devices = ReadSysfsDevices(roots);
+    } catch (const PortScanError& e) {
+        // The entries named by hand still open; only with neither source is
+        // there nothing to list.
+        if (!directoryRead) {
+            throw;
+        }
+        TraceF("%s Listing the port directory only.\n", e.what());
+    }
 
     std::vector<SerialPortEntry> ports;
     std::set<int> taken;

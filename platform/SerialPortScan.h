@@ -7,7 +7,9 @@
 //    and keeps it for the rest of the run, even while it is unplugged;
 //  - the port directory (PortDirectory.h) overrides and extends both.
 // No number above 50 is ever given; a device that finds none free is not
-// listed.
+// listed. The kernel's list of terminals is /sys/class/tty; where it cannot be
+// read (containers, sandboxes) the port directory's entries are still listed,
+// and the scan fails only when neither can be read.
 //
 // PortNumbering is locked by its own mutex; the scan holds it while it hands
 // out numbers.
@@ -59,7 +61,8 @@ private:
 };
 
 // The serial ports of the machine, ordered by number. Throws PortScanError
-// when the kernel's list of terminals cannot be read.
+// when neither the kernel's list of terminals nor the port directory can be
+// read.
 std::vector<SerialPortEntry> ScanSerialPorts(const PortScanRoots& roots, PortNumbering& numbering);
 std::vector<SerialPortEntry> ScanSerialPorts();
 

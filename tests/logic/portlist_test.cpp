@@ -263,6 +263,27 @@ TEST(PortList, SkipBusyLeavesOutPortsHeldOpen) {
     EXPECT_EQ(List(tree, numbering, true).size(), 1u);
 }
 
+// Containers and sandboxes may hide /sys/class/tty: the ports named by hand
+// are still found, as they still open.
+TEST(PortList, WithoutSysfsTheDirectoryIsListed) {
+    testsupport::PtyPortDir guard;
+    FakeTree tree;
+    testsupport::PtyPair pty;
+    ASSERT_TRUE(pty.Ok());
+    std::string error;
+    ASSERT_TRUE(platform::RegisterPortEntry(tree.PortDir(), 7, pty.DevicePath(),
+                                            "CP210x USB to UART Bridge Controller", &error)) << error;
+    PortScanRoots roots = tree.Roots();
+    roots.sysRoot = "/nonexistent-sys";
+    PortNumbering numbering;
+    std::vector<ComPortInfo> ports;
+    ASSERT_NO_THROW(ListComPorts(ports, false, roots, numbering));
+    ASSERT_EQ(ports.size(), 1u);
+    EXPECT_EQ(ports[0].friendlyName, "CP210x USB to UART Bridge Controller (COM7)");
+    EXPECT_EQ(ports[0].devicePath, pty.DevicePath());
+    EXPECT_EQ(platform::ResolvePortDevice("COM7", roots, numbering), pty.DevicePath());
+}
+
 TEST(PortList, UnreadableSysfsThrowsItsText) {
     PortScanRoots roots;
     roots.sysRoot = "/nonexistent-sys";
