@@ -12,8 +12,8 @@
 #include <string>
 
 #include "platform/Clock.h"
-#include "platform/FlashFiles.h"
-#include "platform/FlashLibrary.h"
+#include "flashlib/FlashFiles.h"
+#include "flashlib/FlashLibrary.h"
 #include "sim/FlashTarget.h"
 
 namespace {

@@ -34,7 +34,7 @@
 #include <string>
 
 #include "device/UpdateHost.h"
-#include "platform/FlashLibrary.h"
+#include "flashlib/FlashLibrary.h"
 
 // The page's side of the flash download. Calls come from the worker thread
 // (and from PrepareDownload on the thread that calls it).

@@ -32,7 +32,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/FlashProtocol.h"
+#include "flashlib/FlashProtocol.h"
 
 namespace sim {
 

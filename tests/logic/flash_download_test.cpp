@@ -12,7 +12,7 @@
 #include "FlashLibraryRecorder.h"
 #include "device/FlashDownload.h"
 #include "platform/Clock.h"
-#include "platform/FlashFiles.h"
+#include "flashlib/FlashFiles.h"
 
 namespace fs = std::filesystem;
 namespace rec = platform::flashrecord;

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/FlashFiles.h"
-#include "platform/FlashProtocol.h"
+#include "flashlib/FlashFiles.h"
+#include "flashlib/FlashProtocol.h"
 
 namespace ff = platform::flashfiles;
 namespace fs = std::filesystem;

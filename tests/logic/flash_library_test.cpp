@@ -10,9 +10,9 @@
 
 #include "FakeSerial.h"
 #include "platform/Clock.h"
-#include "platform/FlashFiles.h"
-#include "platform/FlashLibrary.h"
-#include "platform/FlashProtocol.h"
+#include "flashlib/FlashFiles.h"
+#include "flashlib/FlashLibrary.h"
+#include "flashlib/FlashProtocol.h"
 #include "sim/FlashTarget.h"
 
 namespace fs = std::filesystem;

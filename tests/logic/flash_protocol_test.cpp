@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FlashProtocol.h"
+#include "flashlib/FlashProtocol.h"
 
 namespace fp = platform::flashproto;
 using Bytes = std::vector<std::uint8_t>;

@@ -11,7 +11,7 @@
 
 #include "device/FlashDownload.h"
 #include "platform/Clock.h"
-#include "platform/FlashLibrary.h"
+#include "flashlib/FlashLibrary.h"
 
 namespace testsupport {
 

@@ -10,7 +10,7 @@
 #include "SimWindow.h"
 #include "UiTestUtil.h"
 #include "device/PageDeviceSetting.h"
-#include "platform/FlashFiles.h"
+#include "flashlib/FlashFiles.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "shell/StringTable.h"
 #include "sim/FlashTarget.h"

@@ -1,4 +1,4 @@
-#include "platform/FlashProtocol.h"
+#include "flashlib/FlashProtocol.h"
 
 #include <zlib.h>
 

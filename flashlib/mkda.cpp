@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/FlashFiles.h"
+#include "flashlib/FlashFiles.h"
 
 int main(int argc, char** argv) {
     bool allInOne = false;

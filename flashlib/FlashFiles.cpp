@@ -1,11 +1,11 @@
-#include "platform/FlashFiles.h"
+#include "flashlib/FlashFiles.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
-#include "platform/FlashProtocol.h"
+#include "flashlib/FlashProtocol.h"
 
 namespace platform::flashfiles {
 namespace fs = std::filesystem;
