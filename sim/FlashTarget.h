@@ -1,5 +1,5 @@
 // The simulated device as a flash target: the boot loader's side of the
-// transfer protocol of platform/FlashProtocol.h.
+// transfer protocol of flashlib/FlashProtocol.h.
 //
 // FlashTargetEngine is the protocol alone: bytes from the line in, answer
 // bytes out. It checks the hello (chip, lengths), takes the agent and the
