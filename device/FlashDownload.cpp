@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/UpdateImage.h"
+#include "support/UtilityManager.h"
 #include "platform/ComPortName.h"
 #include "platform/VersionResource.h"
 
@@ -341,36 +342,44 @@ void FlashDownloader::WaitDeviceSelfCheck(int delayMs) {
 // ---------------------------------------------------------------------------
 // Callbacks.
 
-FlashDownloader* FlashDownloader::FromToken(std::uint32_t token) {
-    return static_cast<FlashDownloader*>(platform::ResolveFlashPointer(token));
+namespace {
+std::atomic<FlashDownloader::PageLookup> g_pageLookup{nullptr};
+}  // namespace
+
+FlashDownloader::PageLookup FlashDownloader::SetPageLookup(PageLookup lookup) { return g_pageLookup.exchange(lookup); }
+
+FlashDownloader* FlashDownloader::PageDownloader() {
+    CPageDeviceSetting* page = devicePageInstance.load();
+    const PageLookup lookup = g_pageLookup.load();
+    return page && lookup ? lookup(page) : nullptr;
 }
 
-int FlashDownloader::OnDaInitProgress(std::uint32_t value) {
-    if (FlashDownloader* d = FromToken(value)) {
+int FlashDownloader::OnDaInitProgress(std::uint32_t) {
+    if (FlashDownloader* d = PageDownloader()) {
         d->SetUpdateProgress(0);
         d->ShowState(kStringAgentInit);
     }
     return 0;
 }
 
-int FlashDownloader::OnDaProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void* user) {
-    if (auto* d = static_cast<FlashDownloader*>(user)) {
+int FlashDownloader::OnDaProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void*) {
+    if (FlashDownloader* d = PageDownloader()) {
         d->SetUpdateProgress(percent);
         d->ShowState(kStringAgentProgress);
     }
     return 0;
 }
 
-int FlashDownloader::OnDlInitProgress(std::uint32_t value) {
-    if (FlashDownloader* d = FromToken(value)) {
+int FlashDownloader::OnDlInitProgress(std::uint32_t) {
+    if (FlashDownloader* d = PageDownloader()) {
         d->SetUpdateProgress(0);
         d->ShowState(kStringImageInit);
     }
     return 0;
 }
 
-int FlashDownloader::OnDlProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void* user) {
-    if (auto* d = static_cast<FlashDownloader*>(user)) {
+int FlashDownloader::OnDlProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void*) {
+    if (FlashDownloader* d = PageDownloader()) {
         d->SetUpdateProgress(percent);
         d->ShowState(kStringImageProgress);
     }

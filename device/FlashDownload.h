@@ -27,6 +27,13 @@
 //    other port is ever written to;
 //  - progress above 100 puts the bar at 100;
 //  - no agent file found leaves no agent path from before.
+//
+// The library's four callbacks act on the update page's downloader, which
+// they reach through the page instance of the settings object
+// (devicePageInstance); the values the library passes them are not looked
+// at, so a library that passes other values still resets the progress and
+// shows texts 406 and 408. The page's class lies above this layer: the page
+// tells once how it leads to its downloader (SetPageLookup).
 #pragma once
 
 #include <atomic>
@@ -35,6 +42,8 @@
 
 #include "device/UpdateHost.h"
 #include "flashlib/FlashLibrary.h"
+
+class CPageDeviceSetting;
 
 // The page's side of the flash download. Calls come from the worker thread
 // (and from PrepareDownload on the thread that calls it).
@@ -157,12 +166,19 @@ public:
     // True when the last RunFirmwareUpdate ended with the success texts.
     bool Succeeded() const { return succeeded_.load(); }
 
-    // Library callbacks. The init callbacks get the token of the downloader,
-    // the progress callbacks the downloader itself, as their user value.
+    // Library callbacks: each acts on PageDownloader() and ignores its value
+    // and user pointer; without a page they do nothing.
     static int OnDaInitProgress(std::uint32_t value);
     static int OnDaProgress(std::uint8_t percent, std::uint32_t done, std::uint32_t total, void* user);
     static int OnDlInitProgress(std::uint32_t value);
     static int OnDlProgress(std::uint8_t percent, std::uint32_t done, std::uint32_t total, void* user);
+
+    // How a page leads to its downloader; returns the lookup it replaces.
+    using PageLookup = FlashDownloader* (*)(CPageDeviceSetting* page);
+    static PageLookup SetPageLookup(PageLookup lookup);
+    // The downloader of the page that devicePageInstance names; null without
+    // a page or a lookup.
+    static FlashDownloader* PageDownloader();
 
     // --- State ------------------------------------------------------------
     std::atomic<platform::FlashHandle> daHandle{0};
@@ -187,7 +203,6 @@ public:
     platform::RunReport runReport{};
 
 private:
-    static FlashDownloader* FromToken(std::uint32_t token);
     // Sleeps ms, in short slices so that a stop request ends it early.
     void Wait(std::uint32_t ms);
     void ShowState(int stringId);

@@ -111,6 +111,7 @@ bool CPageDeviceSetting::OnInitDialog() {
     InitPortCombos();
     LoadCaptions();
     devicePageInstance = this;
+    FlashDownloader::SetPageLookup([](CPageDeviceSetting* page) { return &page->Flash(); });
     ShowConnectionPicture(false);
     theUtility.modelType = 0;
     notConnected = 1;

@@ -65,6 +65,7 @@ protected:
     platform::ScopedFlashLibrary scopedLibrary_{lib_};
     RecordingFlashHost host_;
     FlashDownloader flash_{host_};
+    testsupport::ScopedPageDownloader page_{&flash_};
 };
 
 }  // namespace
@@ -440,7 +441,20 @@ TEST_F(FlashDownloadTest, AProgressCallbackOfHundredLeavesTheLastPercentage) {
     flash_.ReleaseDownload();
 }
 
-TEST_F(FlashDownloadTest, CallbacksWithoutTheirDownloaderDoNothing) {
+// The callbacks act on the page instance's downloader whatever the library
+// passes them.
+TEST_F(FlashDownloadTest, CallbacksActOnThePageInstanceNotOnWhatTheyArePassed) {
+    lib_.passForeignValues = true;
+    Execute();
+    EXPECT_EQ(host_.StateTexts(), (std::vector<int>{405, 406, 407, 408, 409, 410, 445, 411}));
+    const auto events = host_.Events();
+    const auto imageInit = std::find(events.begin(), events.end(), "state 408");
+    ASSERT_NE(imageInit, events.end());
+    EXPECT_EQ(*(imageInit - 2), "bar 0");  // the progress starts again for the image
+}
+
+TEST_F(FlashDownloadTest, CallbacksWithoutAPageDoNothing) {
+    testsupport::ScopedPageDownloader noPage(nullptr);
     EXPECT_EQ(FlashDownloader::OnDaInitProgress(0), 0);
     EXPECT_EQ(FlashDownloader::OnDlInitProgress(0x7FFFFFFE), 0);
     EXPECT_EQ(FlashDownloader::OnDaProgress(50, 1, 2, nullptr), 0);

@@ -94,6 +94,7 @@ protected:
     CommandEngine engine_{&link_};
     testsupport::RecordingFlashHost host_;
     FlashDownloader flash_{host_};
+    testsupport::ScopedPageDownloader page_{&flash_};
 };
 
 }  // namespace

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <thread>
 
+#include "support/UtilityManager.h"
+
 namespace testsupport {
 
 namespace rec = platform::flashrecord;
@@ -102,13 +104,16 @@ std::uint32_t FlashLibraryRecorder::Run(const platform::PortRecord* port, const 
     if (duringRun) duringRun();
     if (callCallbacks && boot && download) {
         // As the library does: init, then progress per acknowledged block.
-        if (call.daInit) call.daInit(GetRecordU32(*boot, rec::kBootInitUser));
+        constexpr std::uint32_t kForeignToken = 0xFFFFFFF0;
+        const auto value = [&](std::uint32_t recorded) { return passForeignValues ? kForeignToken : recorded; };
+        const auto user = [&](void* recorded) { return passForeignValues ? nullptr : recorded; };
+        if (call.daInit) call.daInit(value(GetRecordU32(*boot, rec::kBootInitUser)));
         for (int p : daPercents) {
-            if (call.daProgress) call.daProgress(static_cast<std::uint8_t>(p), 0, 0, call.daProgressUser);
+            if (call.daProgress) call.daProgress(static_cast<std::uint8_t>(p), 0, 0, user(call.daProgressUser));
         }
-        if (call.dlInit) call.dlInit(GetRecordU32(*download, rec::kDlInitUser));
+        if (call.dlInit) call.dlInit(value(GetRecordU32(*download, rec::kDlInitUser)));
         for (int p : dlPercents) {
-            if (call.dlProgress) call.dlProgress(static_cast<std::uint8_t>(p), 0, 0, call.dlProgressUser);
+            if (call.dlProgress) call.dlProgress(static_cast<std::uint8_t>(p), 0, 0, user(call.dlProgressUser));
         }
     }
     if (status) *status = runStatusOut;
@@ -163,6 +168,16 @@ void FlashLibraryRecorder::Clear() {
 }
 
 // ---------------------------------------------------------------------------
+
+ScopedPageDownloader::ScopedPageDownloader(FlashDownloader* downloader)
+    : previousPage_(devicePageInstance.exchange(reinterpret_cast<CPageDeviceSetting*>(downloader))),
+      previousLookup_(FlashDownloader::SetPageLookup(
+          [](CPageDeviceSetting* page) { return reinterpret_cast<FlashDownloader*>(page); })) {}
+
+ScopedPageDownloader::~ScopedPageDownloader() {
+    FlashDownloader::SetPageLookup(previousLookup_);
+    devicePageInstance = previousPage_;
+}
 
 void RecordingFlashHost::Add(std::string event) {
     std::lock_guard lock(mutex_);

@@ -52,6 +52,9 @@ public:
     std::vector<int> daPercents{50, 100};
     std::vector<int> dlPercents{10, 60, 100};
     bool callCallbacks = true;
+    // The callbacks get values of their own instead of the records' (an
+    // unregistered token, a null user pointer), as another library might.
+    bool passForeignValues = false;
     // Called inside Run, after the records are taken.
     std::function<void()> duringRun;
 
@@ -86,6 +89,21 @@ private:
     mutable std::mutex mutex_;
     std::vector<std::string> calls_;
     std::vector<RunCall> runs_;
+};
+
+// Stands a downloader in for the update page while it lives: the settings
+// object's page instance names it, and the page lookup leads back to it, so
+// the library's callbacks act on it. Null stands for no page.
+class ScopedPageDownloader {
+public:
+    explicit ScopedPageDownloader(FlashDownloader* downloader);
+    ~ScopedPageDownloader();
+    ScopedPageDownloader(const ScopedPageDownloader&) = delete;
+    ScopedPageDownloader& operator=(const ScopedPageDownloader&) = delete;
+
+private:
+    CPageDeviceSetting* previousPage_;
+    FlashDownloader::PageLookup previousLookup_;
 };
 
 // The page's side, recorded. Every call becomes one event:
