@@ -263,6 +263,9 @@ TEST_F(EngineSend, NothingIsWrittenWhileTheLinkIsDown) {
     EXPECT_EQ(alone.SendOrvikCommand(1), CommandEngine::kNotConnected);
 }
 
+// The acknowledgement of the code counts wherever it stands in the read: a
+// late acknowledgement of another code in front of it must not hide it, or
+// the device's answer is lost with the next read.
 TEST_F(EngineSend, AcknowledgementOfTheCodeAnywhereInTheRead) {
     fake.SetResponder(Replies({{"$ORVIK731,3*63\r\n", "$GPRMC,1*00\r\n$ORVIK001,1,1*78\r\n$ORVIK001,3,123*7B\r\n"},
                                {"$ORVIK731,7*67\r\n", "$ORVIK001,1,1*78\r\n"},

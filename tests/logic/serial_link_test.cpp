@@ -203,7 +203,9 @@ TEST(SerialLinkSearch, FindGpsPortTakesTheFirstBridge) {
         ASSERT_EQ(link.FindGpsPort(out), 1) << text;
         EXPECT_EQ(out, "COM17");
     }
-    // Names without a usable "(COMn)" are passed over.
+    // Names without a usable "(COMn)" are passed over. The port is the last
+    // "(COMn)": a driver text with parentheses of its own (a device's product
+    // string) neither hides the port nor moves it.
     link.SetPortLister(Listing({Port("CP210x USB to UART Bridge Controller"),
                                 Port("CP210x USB to UART Bridge Controller (COM0)"),
                                 Port("CP210x USB to UART Bridge Controller (COM51)"),
