@@ -75,32 +75,14 @@ bool LookUp(std::uint32_t token, TokenEntry& out) {
 
 }  // namespace
 
-FlashToken::FlashToken(void* pointer) {
-    if (pointer) {
-        TokenEntry e;
-        e.kind = TokenEntry::Kind::kPointer;
-        e.pointer = pointer;
-        value_ = RegisterToken(e);
-    }
-}
+FlashToken::FlashToken(void* pointer)
+    : value_(pointer ? RegisterToken({.kind = TokenEntry::Kind::kPointer, .pointer = pointer}) : 0) {}
 
-FlashToken::FlashToken(FlashInitCallback callback) {
-    if (callback) {
-        TokenEntry e;
-        e.kind = TokenEntry::Kind::kInit;
-        e.init = callback;
-        value_ = RegisterToken(e);
-    }
-}
+FlashToken::FlashToken(FlashInitCallback callback)
+    : value_(callback ? RegisterToken({.kind = TokenEntry::Kind::kInit, .init = callback}) : 0) {}
 
-FlashToken::FlashToken(FlashProgressCallback callback) {
-    if (callback) {
-        TokenEntry e;
-        e.kind = TokenEntry::Kind::kProgress;
-        e.progress = callback;
-        value_ = RegisterToken(e);
-    }
-}
+FlashToken::FlashToken(FlashProgressCallback callback)
+    : value_(callback ? RegisterToken({.kind = TokenEntry::Kind::kProgress, .progress = callback}) : 0) {}
 
 FlashToken::~FlashToken() { Release(); }
 
