@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "device/UpdateImage.h"
-#include "support/UtilityManager.h"
 #include "platform/ComPortName.h"
 #include "platform/VersionResource.h"
+#include "support/UtilityManager.h"
 
 namespace fs = std::filesystem;
 using platform::FlashHandle;
