@@ -10,9 +10,9 @@
 #include "device/FlashDownload.h"
 #include "device/SerialLink.h"
 #include "device/SerialUpdate.h"
-#include "shell/Page.h"
+#include "ui/Page.h"
 
-class CPageMTKTracklogSetting;
+class CommandEngine;
 
 class CPageDeviceSetting : public CPage,
                            public SerialLink,
@@ -83,7 +83,7 @@ public:
     static constexpr int kMaxUserName = 16;
 
 private:
-    CPageMTKTracklogSetting* Engine() const;
+    CommandEngine* Engine() const;
     // The port number of a found "COMn" name (1..50), 0 when it is none.
     static int PortNumber(const std::string& name);
     void ShowConnectionPicture(bool connected);
