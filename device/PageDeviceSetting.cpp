@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "device/CommandEngine.h"
+#include "device/ModelTable.h"
 #include "device/UpdateImage.h"
 #include "platform/Clock.h"
 #include "platform/Controls.h"
@@ -60,19 +61,6 @@ bool CPageDeviceSetting::IsWorkerRunning() const { return identifying_.load() ||
 
 void CPageDeviceSetting::JoinWorker() {
     if (worker_.joinable()) worker_.join();
-}
-
-std::string CPageDeviceSetting::ModelName(int code) {
-    switch (code) {
-        case 1: return "TK-509";
-        case 2: return "TK-510";
-        case 3: return "L-731";
-        case 4: return "RVN-3";
-        case 5:
-        case 6: return "L-4400C";
-        case 7: return "ZEP ION";
-        default: return " ";
-    }
 }
 
 int CPageDeviceSetting::PortNumber(const std::string& name) {
@@ -274,18 +262,13 @@ void CPageDeviceSetting::IdentifyDevice() {
             }
         }
     } else {
-        static const struct {
-            const char* prefix;
-            int code;
-        } kModels[] = {{"$PQVR852,TK515", 4},
-                       {"$PQVR852,TK517", 7},
-                       {"$PQVR852,L4400C", 6},
-                       {"$PQVR852,L4500", 5},
-                       {"$PQVR852,TK511", 3}};
+        // The model replies are compared in this order, each over its own length.
+        static const int kReplyOrder[] = {4, 7, 6, 5, 3};
         int code = 0;
-        for (const auto& model : kModels) {
-            if (modelReply.compare(0, std::strlen(model.prefix), model.prefix) == 0) {
-                code = model.code;
+        for (int candidate : kReplyOrder) {
+            const char* prefix = models::ModelByCode(candidate).replyPrefix;
+            if (modelReply.compare(0, std::strlen(prefix), prefix) == 0) {
+                code = candidate;
                 break;
             }
         }
@@ -294,17 +277,18 @@ void CPageDeviceSetting::IdentifyDevice() {
         theUtility.modelType = code;
         modelKnown = (code != 0);
     }
-    const int model = theUtility.modelType;
-    deviceTypeName = ModelName(model);
+    const models::Model& model = models::ModelByCode(theUtility.modelType);
+    deviceTypeName = model.name;
     SetDlgItemText(kDeviceType, deviceTypeName);
 
     // Firmware.
     bool firmwareKnown = false;
-    if (model >= 3 && model <= 7) {
+    const bool maker = model.queries == models::Queries::Maker;
+    if (model.queries != models::Queries::None) {
         for (int attempt = 0; attempt < 5; ++attempt) {
-            const char* reply = (model == 3) ? engine->SendOrvikCommand(3) : engine->SendQvrQuery(861);
+            const char* reply = maker ? engine->SendOrvikCommand(3) : engine->SendQvrQuery(861);
             if (!Answered(reply)) continue;
-            const char* field = (model == 3) ? engine->ExtractOrvik001Field(reply, 12, 3)
+            const char* field = maker ? engine->ExtractOrvik001Field(reply, 12, 3)
                                              : engine->ExtractQvrField(reply, 9, 3);
             if (!field) continue;
             deviceFirmwareText = field;
@@ -319,15 +303,15 @@ void CPageDeviceSetting::IdentifyDevice() {
 
     // Hardware.
     bool hardwareKnown = false;
-    if (model >= 3 && model <= 7) {
+    if (model.queries != models::Queries::None) {
         for (int attempt = 0; attempt < 5; ++attempt) {
-            const char* reply = (model == 3) ? engine->SendOrvikCommand(7) : engine->SendQvrQuery(865);
+            const char* reply = maker ? engine->SendOrvikCommand(7) : engine->SendQvrQuery(865);
             if (!Answered(reply)) continue;
-            const char* cut = (model == 3) ? engine->ExtractOrvik001Field(reply, 12, 3)
+            const char* cut = maker ? engine->ExtractOrvik001Field(reply, 12, 3)
                                            : engine->ExtractQvrField(reply, 9, 3);
             if (!cut) continue;
             std::string field = cut;
-            if (model == 3 && field.rfind("C1", 0) == 0) {
+            if (maker && field.rfind("C1", 0) == 0) {
                 field.replace(0, 2, "01");
             }
             if (!field.empty()) field.pop_back();  // the "*" of a two-character version

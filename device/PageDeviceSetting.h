@@ -51,8 +51,6 @@ public:
     // Waits for the end of a running update worker (tests).
     void JoinWorker();
 
-    // The model names by model code; any other code shows one blank.
-    static std::string ModelName(int code);
     // A name Write Name accepts: at most 16 printable ASCII characters, none
     // of them a separator or otherwise unfit for a file name.
     static bool IsValidUserName(const std::string& name, bool* forbiddenCharacter = nullptr);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "device/ModelTable.h"
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
 #include "device/PageGPSStatus.h"
@@ -180,8 +181,7 @@ void COrvikUtilityDlg::ShowCurrentTab() {
 
 void COrvikUtilityDlg::UpdateBanner() {
     SetDlgItemBitmap(kSmallBitmap, kBmpSmall);
-    const int model = theUtility.modelType;
-    if (model == 3 || model == 4 || model == 7) {
+    if (models::ModelByCode(theUtility.modelType).banner == models::Banner::Model) {
         SetDlgItemBitmap(kBanner, kBmpBannerModel);
         SelectTab(0);
     } else {
