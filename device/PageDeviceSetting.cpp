@@ -1,7 +1,5 @@
 #include "device/PageDeviceSetting.h"
 
-#include <QLabel>
-#include <QPalette>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +9,6 @@
 #include "device/ModelTable.h"
 #include "device/UpdateImage.h"
 #include "platform/Clock.h"
-#include "platform/Controls.h"
 #include "platform/Trace.h"
 #include "platform/Ui.h"
 #include "platform/UiThread.h"
@@ -81,11 +78,7 @@ bool CPageDeviceSetting::OnInitDialog() {
         EnableDlgItem(id, false);
     }
     // The warning line is drawn in red.
-    if (auto* warning = Item<QLabel>(kWarning)) {
-        QPalette palette = warning->palette();
-        palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-        warning->setPalette(palette);
-    }
+    SetDlgItemTextColor(kWarning, platform::Rgb{255, 0, 0});
     InitPortCombos();
     LoadCaptions();
     devicePageInstance = this;

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -209,6 +210,21 @@ void Dialog::ShowDlgItem(int id, bool show) {
 bool Dialog::IsDlgItemVisible(int id) const {
     QWidget* w = GetDlgItem(id);
     return w && !w->isHidden();
+}
+
+void Dialog::SetDlgItemTextColor(int id, Rgb color) {
+    if (QWidget* w = GetDlgItem(id)) {
+        QPalette palette = w->palette();
+        palette.setColor(QPalette::WindowText, QColor(color.red, color.green, color.blue));
+        w->setPalette(palette);
+    }
+}
+
+Rgb Dialog::GetDlgItemTextColor(int id) const {
+    QWidget* w = GetDlgItem(id);
+    if (!w) return {};
+    const QColor c = w->palette().color(QPalette::WindowText);
+    return {c.red(), c.green(), c.blue()};
 }
 
 void Dialog::SetDlgItemBitmap(int id, int bitmapId) {

@@ -40,6 +40,14 @@ using WParam = std::uintptr_t;
 using LParam = std::intptr_t;
 using LResult = std::intptr_t;
 
+// A colour as red, green and blue, 0 to 255 each.
+struct Rgb {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
 // A bitmap or icon resource by id (placeholders drawn by the program).
 QPixmap ResourceBitmap(int id);
 
@@ -98,6 +106,9 @@ public:
     bool IsDlgItemEnabled(int id) const;
     void ShowDlgItem(int id, bool show);
     bool IsDlgItemVisible(int id) const;  // the control's own visible state
+    // The text colour of a static, on its default background.
+    void SetDlgItemTextColor(int id, Rgb color);
+    Rgb GetDlgItemTextColor(int id) const;
     void SetDlgItemBitmap(int id, int bitmapId);
     int GetDlgItemBitmap(int id) const;
     // Combo boxes and list boxes.

@@ -89,6 +89,7 @@ TEST_F(UpdatePageTest, StartFindsTheBridgeAndPresetsThePort) {
     EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kAutoDetect));
     EXPECT_EQ(Status(), "接続先");
     EXPECT_EQ(page->GetDlgItemText(dialog133::kWarning), res::LoadString(401));
+    EXPECT_TRUE(page->GetDlgItemTextColor(dialog133::kWarning) == (platform::Rgb{255, 0, 0}));
     EXPECT_EQ(page->GetDlgItemText(dialog133::kConnect), "接続");
     EXPECT_EQ(page->GetDlgItemText(dialog133::kAutoDetect), "接続先の自動設定");
     EXPECT_EQ(page->ConnectionPicture(), 131);
