@@ -224,7 +224,9 @@ void CPageDeviceSetting::IdentifyDevice() {
     platform::PumpingClock pumping(platform::GetClock());
     platform::ScopedClock clockScope(pumping);
 
-    // A new identification starts from nothing.
+    // A new identification starts from nothing: model code 0, no model of an
+    // earlier Connect carried over.
+    theUtility.modelType = 0;
     deviceTypeName.clear();
     deviceFirmwareText.clear();
     deviceHardwareVersion.clear();
@@ -265,8 +267,7 @@ void CPageDeviceSetting::IdentifyDevice() {
                 break;
             }
         }
-        // A name that matches no model leaves the device unknown; no model
-        // of an earlier Connect is carried over.
+        // A name that matches no model leaves the device unknown.
         theUtility.modelType = code;
         modelKnown = (code != 0);
     }

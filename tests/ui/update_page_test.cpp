@@ -223,6 +223,25 @@ TEST_F(UpdatePageTest, AnUnknownModelNameForgetsTheEarlierModel) {
     window->SetTickThread(false);
 }
 
+TEST_F(UpdatePageTest, ALaterConnectWithoutAModelAnswerForgetsTheEarlierModel) {
+    serial.SetResponder([](const std::string& w) {
+        return w == FrameSentence("PQVR810") ? FrameSentence("PQVR852,TK517") : std::string();
+    });
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SendCommand(dialog133::kAutoDetect);
+    page->SendCommand(dialog133::kConnect);
+    ASSERT_EQ(theUtility.modelType, 7);
+    serial.SetResponder([](const std::string&) { return std::string(); });
+    serial.ClearRecord();
+    page->SendCommand(dialog133::kConnect);
+    EXPECT_EQ(theUtility.modelType, 0);
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kDeviceType), " ");
+    EXPECT_EQ(Count(serial.Writes(), FrameSentence("PQVR829")), 0);
+    EXPECT_EQ(Count(serial.Writes(), FrameSentence("PQVR832")), 0);
+    EXPECT_EQ(Status(), res::LoadString(315));
+    window->SetTickThread(false);
+}
+
 TEST_F(UpdatePageTest, WriteNameStoresOnlyValidNames) {
     Start({});
     theUtility.SetUserName("");
