@@ -293,8 +293,8 @@ TEST_F(MainWindowTest, RendersToPng) {
     QApplication::processEvents();
     const QImage image = window->GetWidget()->grab().toImage();
     ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.width(), platform::DluToPixelsX(342));
-    EXPECT_EQ(image.height(), platform::DluToPixelsY(290));
+    EXPECT_EQ(image.width(), platform::DluToPixelsX(res::Template102().rect.w));
+    EXPECT_EQ(image.height(), platform::DluToPixelsY(res::Template102().rect.h));
     const std::string path = testsupport::ArtifactDir() + "/main_window.png";
     EXPECT_TRUE(image.save(QString::fromStdString(path)));
 }

@@ -13,9 +13,9 @@ const DialogTemplate& Template100() {
         kPopup | kSysMenu | kModalFrame,
         {
             {kNoId, ControlKind::IconStatic, {156, 5, 20, 20}, kVisible, "", 128},
-            {kCopyright, ControlKind::Static, {8, 23, 120, 8}, kVisible, "版权所有"},
+            {kCopyright, ControlKind::Static, {8, 23, 120, 11}, kVisible, "版权所有"},
             {kOk, ControlKind::DefaultButton, {153, 42, 50, 14}, kVisible, "确定"},
-            {kTitle, ControlKind::Static, {8, 7, 137, 10}, kVisible, "关于"},
+            {kTitle, ControlKind::Static, {8, 7, 137, 11}, kVisible, "关于"},
             {kVersion, ControlKind::Static, {145, 15, 46, 8}, 0, "Static"},
             {kProducts, ControlKind::Static, {8, 39, 141, 12}, kVisible, "Static"},
         },
