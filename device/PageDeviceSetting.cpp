@@ -81,6 +81,9 @@ bool CPageDeviceSetting::OnInitDialog() {
     SetDlgItemTextColor(kWarning, platform::Rgb{255, 0, 0});
     InitPortCombos();
     LoadCaptions();
+    // The path field shows no caption: a screen reader names it by the
+    // button that fills it.
+    SetDlgItemAccessibleName(kFilePath, res::LoadString(431));
     devicePageInstance = this;
     ShowConnectionPicture(false);
     theUtility.modelType = 0;

@@ -1,5 +1,6 @@
 // The dialog class of the dialog layer: builds a template's controls as Qt
-// widgets at their pixel geometry, reaches them by id, routes control
+// widgets at their pixel geometry (each field named by the static before it
+// for screen readers), reaches them by id, routes control
 // notifications, Enter, Esc and the close box to the dialog's handlers, and
 // offers timers, user messages and the hand-off from worker threads.
 #pragma once
@@ -109,6 +110,9 @@ public:
     // The text colour of a static, on its default background.
     void SetDlgItemTextColor(int id, Rgb color);
     Rgb GetDlgItemTextColor(int id) const;
+    // The name a screen reader gives a control that shows no text of its
+    // own. Fields are named by the static before them in the template.
+    void SetDlgItemAccessibleName(int id, const std::string& name);
     void SetDlgItemBitmap(int id, int bitmapId);
     int GetDlgItemBitmap(int id) const;
     // Combo boxes and list boxes.

@@ -122,6 +122,10 @@ bool COrvikUtilityDlg::OnInitDialog() {
     int inserted = 0;
     if (tabEnabled[0] == 1) {
         tabControl.Control()->InsertItem(0, QString::fromStdString(res::LoadString(305)));
+        // The tab's label (string 305) is empty; a screen reader names it by
+        // the program.
+        tabControl.Control()->Bar()->setAccessibleTabName(0, QString::fromStdString(res::LoadString(300)));
+        SetDlgItemAccessibleName(kTab, res::LoadString(300));
         tabPages[0] = pages[kSlotDevice];
         tabControl.EnableItem(0, devicePageTabEnabled != 0);
         theUtility.devicePageTabIndex = 0;
