@@ -6,15 +6,11 @@
 #include <QAccessible>
 #include <QLabel>
 #include <QTabBar>
-#include <memory>
 
-#include "FakeSerial.h"
+#include "FakeWindow.h"
 #include "device/PageDeviceSetting.h"
-#include "platform/Clock.h"
 #include "platform/Controls.h"
-#include "platform/Ui.h"
 #include "shell/OrvikUtilityDlg.h"
-#include "support/UtilityManager.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
@@ -38,25 +34,13 @@ std::string LabelledBy(QObject* object) {
 class AccessibleNamesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SerialLink::SetDefaultPortLister([](std::vector<ComPortInfo>& out, bool) { out.clear(); });
-        window = std::make_unique<COrvikUtilityDlg>();
-        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
-        window->ShowWindow(true);
-        page = window->DevicePage();
-    }
-    void TearDown() override {
-        window.reset();
-        SerialLink::SetDefaultPortLister(nullptr);
-        theUtility.modelType = 0;
+        ASSERT_TRUE(fake.Start());
+        window = fake.window.get();
+        page = fake.page;
     }
 
-    testsupport::FakeSerialBackend serial;
-    platform::ScopedSerialBackend serialScope{serial};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    platform::FakeClock clock;
-    platform::ScopedClock clockScope{clock};
-    std::unique_ptr<COrvikUtilityDlg> window;
+    testsupport::FakeWindow fake;
+    COrvikUtilityDlg* window = nullptr;
     CPageDeviceSetting* page = nullptr;
 };
 

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "FakeSerial.h"
+#include "FakeWindow.h"
 #include "UiTestUtil.h"
 #include "device/CommandEngine.h"
 #include "device/PageDeviceSetting.h"
@@ -42,22 +43,15 @@ std::string Acknowledge(const std::string& written) {
     return {};
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected testsupport::FakeWindow {
 protected:
     void SetUp() override {
         theUtility.modelType = 0;
         theUtility.highSpeedLink = 0;
-        portLinked = 0;
         serial.SetResponder(Acknowledge);
-        window = std::make_unique<COrvikUtilityDlg>();
-        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
-        window->ShowWindow(true);
+        ASSERT_TRUE(Start());
     }
-    void TearDown() override {
-        window.reset();
-        portLinked = 0;
-        theUtility.highSpeedLink = 0;
-    }
+    void TearDown() override { theUtility.highSpeedLink = 0; }
 
     // Opens the update page's port on the scripted device.
     void Connect() {
@@ -68,14 +62,6 @@ protected:
         portLinked = 1;
         serial.ClearRecord();
     }
-
-    testsupport::FakeSerialBackend serial;
-    platform::ScopedSerialBackend serialScope{serial};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    platform::FakeClock clock;
-    platform::ScopedClock clockScope{clock};
-    std::unique_ptr<COrvikUtilityDlg> window;
 };
 
 TEST_F(MainWindowTest, CaptionsAndVisibilityAfterStartUp) {

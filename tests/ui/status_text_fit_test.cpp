@@ -4,18 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "FakeSerial.h"
+#include "FakeWindow.h"
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
-#include "platform/Clock.h"
-#include "platform/Ui.h"
 #include "shell/AboutDlg.h"
 #include "shell/OrvikUtilityDlg.h"
-#include "support/UtilityManager.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template100.h"
 #include "ui/templates/Template102.h"
@@ -78,25 +74,12 @@ void ExpectTextsFit(const platform::Dialog& dialog, const std::vector<StaticText
 
 class StatusTextFitTest : public ::testing::Test {
 protected:
-    void TearDown() override {
-        window.reset();
-        SerialLink::SetDefaultPortLister(nullptr);
-        theUtility.modelType = 0;
-    }
-
-    testsupport::FakeSerialBackend serial;
-    platform::ScopedSerialBackend serialScope{serial};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    platform::FakeClock clock;
-    platform::ScopedClock clockScope{clock};
-    std::unique_ptr<COrvikUtilityDlg> window;
+    testsupport::FakeWindow fake;
 };
 
 TEST_F(StatusTextFitTest, EveryPageStaticShowsAllOfEachOfItsTexts) {
-    SerialLink::SetDefaultPortLister([](std::vector<ComPortInfo>& out, bool) { out.clear(); });
-    window = std::make_unique<COrvikUtilityDlg>();
-    ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
+    ASSERT_TRUE(fake.Start());
+    COrvikUtilityDlg* window = fake.window.get();
     ExpectTextsFit(*window->DevicePage(), kUpdatePage);
     ExpectTextsFit(*window->FirmwarePage(), kFirmwarePage);
 }
@@ -108,9 +91,8 @@ TEST_F(StatusTextFitTest, TheAboutBoxShowsAllOfItsTexts) {
 }
 
 TEST_F(StatusTextFitTest, PagesFitTheTabAndTheTabFitsTheWindow) {
-    SerialLink::SetDefaultPortLister([](std::vector<ComPortInfo>& out, bool) { out.clear(); });
-    window = std::make_unique<COrvikUtilityDlg>();
-    ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
+    ASSERT_TRUE(fake.Start());
+    COrvikUtilityDlg* window = fake.window.get();
     QWidget* tab = window->GetDlgItem(dialog102::kTab);
     ASSERT_NE(tab, nullptr);
     EXPECT_TRUE(window->GetWidget()->rect().contains(tab->geometry())) << "tab below the window's edge";

@@ -6,6 +6,7 @@
 
 #include "DeviceScript.h"
 #include "FakeSerial.h"
+#include "FakeWindow.h"
 #include "UiTestUtil.h"
 #include "device/ComPortList.h"
 #include "device/PageDeviceSetting.h"
@@ -21,28 +22,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class UpdateFileTest : public ::testing::Test {
+class UpdateFileTest : public ::testing::Test, protected testsupport::FakeWindow {
 protected:
     void SetUp() override {
         folder = testsupport::MakeTempFolder("pellora-zep");
         ASSERT_FALSE(folder.empty());
-        SerialLink::SetDefaultPortLister([](std::vector<ComPortInfo>& out, bool) {
-            ComPortInfo info;
-            info.portName = "COM4";
-            info.friendlyName = "CP210x USB to UART Bridge Controller (COM4)";
-            out = {info};
-        });
+        ComPortInfo info;
+        info.portName = "COM4";
+        info.friendlyName = "CP210x USB to UART Bridge Controller (COM4)";
         serial.SetResponder(testsupport::IdentifyingDevice("TK517", "305", "04"));
-        window = std::make_unique<COrvikUtilityDlg>();
-        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
-        window->ShowWindow(true);
-        page = window->DevicePage();
+        ASSERT_TRUE(Start({info}));
     }
     void TearDown() override {
         window.reset();
-        SerialLink::SetDefaultPortLister(nullptr);
-        portLinked = 0;
-        theUtility.modelType = 0;
         fs::remove_all(folder);
     }
     void Connect() {
@@ -59,14 +51,6 @@ protected:
     bool TempPayloadExists() const { return fs::exists(fs::path(folder) / "Orvik_FW_Temp.bin"); }
 
     std::string folder;
-    testsupport::FakeSerialBackend serial;
-    platform::ScopedSerialBackend serialScope{serial};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    platform::FakeClock clock;
-    platform::ScopedClock clockScope{clock};
-    std::unique_ptr<COrvikUtilityDlg> window;
-    CPageDeviceSetting* page = nullptr;
 };
 
 TEST_F(UpdateFileTest, ANewerMatchingFileEnablesExecute) {

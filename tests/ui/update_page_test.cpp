@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "FakeSerial.h"
+#include "FakeWindow.h"
 #include "UiTestUtil.h"
 #include "device/ComPortList.h"
 #include "device/CommandEngine.h"
@@ -38,33 +39,19 @@ int Count(const std::vector<std::string>& writes, const std::string& sentence) {
     return static_cast<int>(std::count(writes.begin(), writes.end(), sentence));
 }
 
-class UpdatePageTest : public ::testing::Test {
+class UpdatePageTest : public ::testing::Test, protected testsupport::FakeWindow {
 protected:
-    void SetUp() override { portLinked = 0; }
-    void TearDown() override {
-        window.reset();
-        SerialLink::SetDefaultPortLister(nullptr);
-        portLinked = 0;
-        theUtility.modelType = 0;
-    }
-
-    void Start(std::vector<ComPortInfo> ports) {
-        SerialLink::SetDefaultPortLister([ports](std::vector<ComPortInfo>& out, bool) { out = ports; });
-        window = std::make_unique<COrvikUtilityDlg>();
-        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
-        window->ShowWindow(true);
-        page = window->DevicePage();
-    }
+    void Start(std::vector<ComPortInfo> ports) { ASSERT_TRUE(FakeWindow::Start(std::move(ports))); }
     std::string Status() const { return page->GetDlgItemText(dialog133::kConnectStatus); }
-
-    testsupport::FakeSerialBackend serial;
-    platform::ScopedSerialBackend serialScope{serial};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    platform::FakeClock clock;
-    platform::ScopedClock clockScope{clock};
-    std::unique_ptr<COrvikUtilityDlg> window;
-    CPageDeviceSetting* page = nullptr;
+    // Connects to a device that names itself a ZEP ION and answers nothing else.
+    void ConnectAModelOnlyDevice() {
+    serial.SetResponder([](const std::string& w) {
+        return w == FrameSentence("PQVR810") ? FrameSentence("PQVR852,TK517") : std::string();
+    });
+    Start({Port(4, "CP210x USB to UART Bridge Controller")});
+    page->SendCommand(dialog133::kAutoDetect);
+    page->SendCommand(dialog133::kConnect);
+    }
 };
 
 TEST_F(UpdatePageTest, StartFindsTheBridgeAndPresetsThePort) {
@@ -177,12 +164,7 @@ TEST_F(UpdatePageTest, TheWindowKeepsRunningWhileItIdentifiesButDoesNotClose) {
 }
 
 TEST_F(UpdatePageTest, AKnownModelGetsFiveAndFiveVersionTries) {
-    serial.SetResponder([](const std::string& w) {
-        return w == FrameSentence("PQVR810") ? FrameSentence("PQVR852,TK517") : std::string();
-    });
-    Start({Port(4, "CP210x USB to UART Bridge Controller")});
-    page->SendCommand(dialog133::kAutoDetect);
-    page->SendCommand(dialog133::kConnect);
+    ConnectAModelOnlyDevice();
     const auto writes = serial.Writes();
     EXPECT_EQ(Count(writes, FrameSentence("PQVR810")), 1);
     EXPECT_EQ(Count(writes, FrameSentence("PQVR829")), 5);
@@ -224,12 +206,7 @@ TEST_F(UpdatePageTest, AnUnknownModelNameForgetsTheEarlierModel) {
 }
 
 TEST_F(UpdatePageTest, ALaterConnectWithoutAModelAnswerForgetsTheEarlierModel) {
-    serial.SetResponder([](const std::string& w) {
-        return w == FrameSentence("PQVR810") ? FrameSentence("PQVR852,TK517") : std::string();
-    });
-    Start({Port(4, "CP210x USB to UART Bridge Controller")});
-    page->SendCommand(dialog133::kAutoDetect);
-    page->SendCommand(dialog133::kConnect);
+    ConnectAModelOnlyDevice();
     ASSERT_EQ(theUtility.modelType, 7);
     serial.SetResponder([](const std::string&) { return std::string(); });
     serial.ClearRecord();
