@@ -14,16 +14,16 @@
 //                                selfCheckDelayMs, finalTextId
 //   main window                  banner                        by model code
 //
-//   code  name       model reply        file product names                   queries  update          speed  self-check  final  banner
-//   0     " "        -                  -                                    none     flash           0      100 ms      411    plain
-//   1     "TK-509"   -                  -                                    none     flash           0      100 ms      411    plain
-//   2     "TK-510"   -                  -                                    none     flash           0      100 ms      411    plain
-//   3     "L-731"    $PQVR852,TK511     L731, L-731, TK511                   maker    flash           4      100 ms      411    model
-//   4     "RVN-3"    $PQVR852,TK515     TK515, TK-515, TrekPal515            PQVR     flash           4      700 ms      446    model
-//   5     "L-4400C"  $PQVR852,L4500     L4500, L-4500                        PQVR     flash           6      450 ms      411    plain
-//   6     "L-4400C"  $PQVR852,L4400C    L4400C, L-4400C                      PQVR     flash           6      450 ms      411    plain
-//   7     "ZEP ION"  $PQVR852,TK517     TK517, TK-517                        PQVR     serial above    4      10 ms       446    model
-//                                                                                     300 on V04
+//   code  name       model reply       file product names          queries  update    speed  check   final  banner
+//   0     " "        -                 -                           none     flash     0      100 ms  411    plain
+//   1     "TK-509"   -                 -                           none     flash     0      100 ms  411    plain
+//   2     "TK-510"   -                 -                           none     flash     0      100 ms  411    plain
+//   3     "L-731"    $PQVR852,TK511    L731, L-731, TK511          maker    flash     4      100 ms  411    model
+//   4     "RVN-3"    $PQVR852,TK515    TK515, TK-515, TrekPal515   PQVR     flash     4      700 ms  446    model
+//   5     "L-4400C"  $PQVR852,L4500    L4500, L-4500               PQVR     flash     6      450 ms  411    plain
+//   6     "L-4400C"  $PQVR852,L4400C   L4400C, L-4400C             PQVR     flash     6      450 ms  411    plain
+//   7     "ZEP ION"  $PQVR852,TK517    TK517, TK-517               PQVR     serial*   4      10 ms   446    model
+//   * the serial update on hardware V04 above firmware 300, else the flash download
 //
 // Any code outside 0..7 reads as code 0. Plain C++, no state, thread-safe.
 #pragma once

@@ -72,7 +72,9 @@ TEST_F(UpdatePageTest, StartFindsTheBridgeAndPresetsThePort) {
     EXPECT_EQ(handle, 0);
     // Step 1 only: Connect waits for Auto Detect.
     using namespace dialog133;
-    for (int id : {kConnect, kPortCombo, kSelectFile, kExecute, kForceUpdate}) EXPECT_FALSE(page->IsDlgItemEnabled(id)) << id;
+    for (int id : {kConnect, kPortCombo, kSelectFile, kExecute, kForceUpdate}) {
+        EXPECT_FALSE(page->IsDlgItemEnabled(id)) << id;
+    }
     EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kAutoDetect));
     EXPECT_EQ(Status(), "接続先");
     EXPECT_EQ(page->GetDlgItemText(dialog133::kWarning), res::LoadString(401));
