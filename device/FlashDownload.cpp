@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "device/ModelTable.h"
 #include "device/UpdateImage.h"
 #include "platform/ComPortName.h"
 #include "platform/VersionResource.h"
@@ -57,31 +58,23 @@ FlashDownloader::~FlashDownloader() = default;
 
 bool FlashDownloader::UsesSerialUpdate(const std::string& deviceTypeName, const std::string& deviceHardwareVersion,
                                        const std::string& deviceFirmwareText) {
-    return std::strncmp(deviceTypeName.c_str(), "ZEP ION", 5) == 0 &&
-           std::strncmp(deviceHardwareVersion.c_str(), "V04", 5) == 0 &&
-           update::DeviceFirmwareValue(deviceFirmwareText) > 300;
+    // The type is compared over its first five characters, the hardware over
+    // five.
+    constexpr std::size_t kCompared = 5;
+    for (const models::Model& model : models::AllModels()) {
+        if (model.updateMethod == models::UpdateMethod::SerialUpdateWhenNewer &&
+            std::strncmp(deviceTypeName.c_str(), model.name, kCompared) == 0 &&
+            std::strncmp(deviceHardwareVersion.c_str(), model.serialHardware, kCompared) == 0 &&
+            update::DeviceFirmwareValue(deviceFirmwareText) > model.serialAboveFirmware) {
+            return true;
+        }
+    }
+    return false;
 }
 
-std::uint32_t FlashDownloader::SpeedCode(int modelType) {
-    switch (modelType) {
-        case 3:
-        case 4:
-        case 7: return 4;
-        case 5:
-        case 6: return 6;
-        default: return 0;
-    }
-}
+std::uint32_t FlashDownloader::SpeedCode(int modelType) { return models::ModelByCode(modelType).flashSpeedCode; }
 
-int FlashDownloader::SelfCheckDelayMs(int modelType) {
-    switch (modelType) {
-        case 5:
-        case 6: return 450;
-        case 4: return 700;
-        case 7: return 10;
-        default: return 100;
-    }
-}
+int FlashDownloader::SelfCheckDelayMs(int modelType) { return models::ModelByCode(modelType).selfCheckDelayMs; }
 
 std::string FlashDownloader::AgentPattern(const std::string& hardwareVersion) {
     return hardwareVersion == "V01" ? "DA_MT3318_*.bin" : "DA_MT3329_*.bin";
@@ -297,12 +290,11 @@ int FlashDownloader::RunFirmwareUpdate() {
     if (daReady == 1 && imageReady == 1 && downloadDone == 1) {
         WaitDeviceSelfCheck(SelfCheckDelayMs(device_.modelType));
         host_.CloseDevicePort();
-        if (device_.modelType == 4 || device_.modelType == 7) {
-            ShowState(kStringDoneUnplug);
-            host_.SetWarningText(kStringWarning);
-        } else {
-            ShowState(kStringDone);
-        }
+        // The models whose final text asks to unplug the cable show the
+        // warning again too.
+        const int finalText = models::ModelByCode(device_.modelType).finalTextId;
+        ShowState(finalText);
+        if (finalText == kStringDoneUnplug) host_.SetWarningText(kStringWarning);
         SetUpdateProgress(kProgressFinished);
         host_.UnlockTab();
         host_.EnableMainButtons(true);

@@ -111,15 +111,15 @@ public:
     FlashDownloader& operator=(const FlashDownloader&) = delete;
 
     // --- Tables ------------------------------------------------------------
-    // Execute's choice: the serial update when the type begins with the first
-    // five characters of "ZEP ION", the hardware is "V04" and the firmware
-    // value is above 300; otherwise the flash download.
+    // Execute's choice (the model table, device/ModelTable.h): the serial
+    // update when the type begins with the first five characters of a serial
+    // model's name ("ZEP ION"), the hardware is its serial hardware ("V04",
+    // over five characters) and the firmware value is above its bound (300);
+    // otherwise the flash download.
     static bool UsesSerialUpdate(const std::string& deviceTypeName, const std::string& deviceHardwareVersion,
                                  const std::string& deviceFirmwareText);
-    // The speed code per model: 4 for 3, 4 and 7; 6 for 5 and 6; else 0.
+    // The model table's speed code and self-check delay of a model code.
     static std::uint32_t SpeedCode(int modelType);
-    // The self-check delay per model: 450 ms for 5 and 6, 700 for 4, 10 for 7,
-    // else 100.
     static int SelfCheckDelayMs(int modelType);
     // The download agent's file pattern: MT3318 for exactly "V01", else MT3329.
     static std::string AgentPattern(const std::string& hardwareVersion);

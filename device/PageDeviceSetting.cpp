@@ -1,42 +1,26 @@
 #include "device/PageDeviceSetting.h"
 
-#include <QLabel>
-#include <QPalette>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 
-#include "device/PageDownloadFW.h"
+#include "device/CommandEngine.h"
+#include "device/ModelTable.h"
 #include "device/UpdateImage.h"
 #include "platform/ComPortName.h"
-#include "platform/Controls.h"
 #include "platform/Clock.h"
 #include "platform/Trace.h"
 #include "platform/Ui.h"
 #include "platform/UiThread.h"
-#include "shell/OrvikUtilityDlg.h"
-#include "shell/StringTable.h"
-#include "shell/Templates.h"
 #include "support/UtilityManager.h"
-#include "tracklog/PageMTKTracklogSetting.h"
+#include "ui/StringTable.h"
+#include "ui/templates/Template133.h"
+
+using namespace dialog133;
+using MainButtons = PageHost::MainButtons;
 
 namespace {
-constexpr int kIdPortCombo = 1116;
-constexpr int kIdBaudCombo = 1117;
-constexpr int kIdAutoDetect = 1005;
-constexpr int kIdConnect = 1002;
-constexpr int kIdStatus = 1003;
-constexpr int kIdDeviceType = 1011;
-constexpr int kIdHardware = 1199;
-constexpr int kIdFirmware = 1013;
-constexpr int kIdSelectFile = 1192;
-constexpr int kIdExecute = 1224;
-constexpr int kIdForceUpdate = 1239;
-constexpr int kIdWarning = 1237;
-constexpr int kIdMemoryUsage = 1007;
-constexpr int kIdUserName = 1161;
-constexpr int kIdWriteName = 1095;
 constexpr int kBmpConnected = 130;
 constexpr int kBmpDisconnected = 131;
 constexpr int kReplyScan = 256;
@@ -48,14 +32,14 @@ bool Answered(const char* reply) {
 }  // namespace
 
 CPageDeviceSetting::CPageDeviceSetting() : CPage(res::Template133()) {
-    OnNotify(kIdPortCombo, platform::notify::kSelChange, [this] { OnSelchangeComboComPort(); });
-    OnNotify(kIdBaudCombo, platform::notify::kSelChange, [this] { OnSelchangeComboBaud(); });
-    OnNotify(kIdWriteName, platform::notify::kClicked, [this] { OnButtonWriteName(); });
-    OnNotify(kIdAutoDetect, platform::notify::kClicked, [this] { OnButtonAutoDetect(); });
-    OnNotify(kIdConnect, platform::notify::kClicked, [this] { OnButtonConnect(); });
-    OnNotify(kIdSelectFile, platform::notify::kClicked, [this] { OnButtonSelectFile(); });
-    OnNotify(kIdExecute, platform::notify::kClicked, [this] { OnButtonExecute(); });
-    OnNotify(kIdForceUpdate, platform::notify::kClicked, [this] { OnButtonForceUpdate(); });
+    OnNotify(kPortCombo, platform::notify::kSelChange, [this] { OnSelchangeComboComPort(); });
+    OnNotify(kBaudCombo, platform::notify::kSelChange, [this] { OnSelchangeComboBaud(); });
+    OnNotify(kWriteName, platform::notify::kClicked, [this] { OnButtonWriteName(); });
+    OnNotify(kAutoDetect, platform::notify::kClicked, [this] { OnButtonAutoDetect(); });
+    OnNotify(kConnect, platform::notify::kClicked, [this] { OnButtonConnect(); });
+    OnNotify(kSelectFile, platform::notify::kClicked, [this] { OnButtonSelectFile(); });
+    OnNotify(kExecute, platform::notify::kClicked, [this] { OnButtonExecute(); });
+    OnNotify(kForceUpdate, platform::notify::kClicked, [this] { OnButtonForceUpdate(); });
 }
 
 CPageDeviceSetting::~CPageDeviceSetting() {
@@ -69,27 +53,12 @@ CPageDeviceSetting::~CPageDeviceSetting() {
     }
 }
 
-CPageMTKTracklogSetting* CPageDeviceSetting::Engine() const {
-    return mainDialog ? mainDialog->LoggerPage() : nullptr;
-}
+CommandEngine* CPageDeviceSetting::Engine() const { return host ? host->Engine() : nullptr; }
 
 bool CPageDeviceSetting::IsWorkerRunning() const { return identifying_.load() || updating_.load(); }
 
 void CPageDeviceSetting::JoinWorker() {
     if (worker_.joinable()) worker_.join();
-}
-
-std::string CPageDeviceSetting::ModelName(int code) {
-    switch (code) {
-        case 1: return "TK-509";
-        case 2: return "TK-510";
-        case 3: return "L-731";
-        case 4: return "RVN-3";
-        case 5:
-        case 6: return "L-4400C";
-        case 7: return "ZEP ION";
-        default: return " ";
-    }
 }
 
 int CPageDeviceSetting::PortNumber(const std::string& name) {
@@ -99,17 +68,16 @@ int CPageDeviceSetting::PortNumber(const std::string& name) {
 
 bool CPageDeviceSetting::OnInitDialog() {
     CPage::OnInitDialog();
-    for (int id : {kIdSelectFile, kIdExecute, kIdConnect, kIdPortCombo, kIdForceUpdate}) {
+    for (int id : {kSelectFile, kExecute, kConnect, kPortCombo, kForceUpdate}) {
         EnableDlgItem(id, false);
     }
     // The warning line is drawn in red.
-    if (auto* warning = Item<QLabel>(kIdWarning)) {
-        QPalette palette = warning->palette();
-        palette.setColor(QPalette::WindowText, QColor(255, 0, 0));
-        warning->setPalette(palette);
-    }
+    SetDlgItemTextColor(kWarning, platform::Rgb{255, 0, 0});
     InitPortCombos();
     LoadCaptions();
+    // The path field shows no caption: a screen reader names it by the
+    // button that fills it.
+    SetDlgItemAccessibleName(kFilePath, res::LoadString(431));
     devicePageInstance = this;
     FlashDownloader::SetPageLookup([](CPageDeviceSetting* page) { return &page->Flash(); });
     ShowConnectionPicture(false);
@@ -120,38 +88,67 @@ bool CPageDeviceSetting::OnInitDialog() {
 }
 
 void CPageDeviceSetting::InitPortCombos() {
-    ClearItems(kIdPortCombo);
+    ClearItems(kPortCombo);
     for (int i = 1; i <= kPortCount; ++i) {
-        AddItem(kIdPortCombo, "COM" + std::to_string(i));
+        AddItem(kPortCombo, "COM" + std::to_string(i));
     }
-    ClearItems(kIdBaudCombo);
+    ClearItems(kBaudCombo);
     for (int baud : kBauds) {
-        AddItem(kIdBaudCombo, std::to_string(baud));
+        AddItem(kBaudCombo, std::to_string(baud));
     }
     std::string found;
     autoPortFound = FindGpsPort(found);
     const int number = autoPortFound ? PortNumber(found) : 0;
     if (number == 0) {
         autoPortFound = 0;
-        SetCurSel(kIdPortCombo, 0);
+        SetCurSel(kPortCombo, 0);
         selectedPortName = "COM1";
     } else {
         detectedPortIndex = number - 1;
         detectedPortName = found;
-        SetCurSel(kIdPortCombo, detectedPortIndex);
+        SetCurSel(kPortCombo, detectedPortIndex);
         selectedPortName = detectedPortName;
     }
-    SetCurSel(kIdBaudCombo, -1);
+    SetCurSel(kBaudCombo, -1);
     linkBaudRate = 115200;
     theUtility.SetPort(selectedPortName, linkBaudRate, 0);
 }
 
 void CPageDeviceSetting::LoadCaptions() {
+    // Control, then string id. The hidden labels 1203 .. 1211 take 421 .. 429.
     static const int kCaptions[][2] = {
-        {1171, 306}, {1009, 317}, {1231, 441}, {1237, 401}, {1004, 316}, {1228, 440}, {1233, 443}, {1238, 448},
-        {1010, 318}, {1012, 320}, {2, 430},    {1014, 321}, {1170, 322}, {1003, 309}, {1200, 418}, {1201, 419},
-        {1202, 420}, {1203, 421}, {1204, 422}, {1205, 423}, {1206, 424}, {1207, 425}, {1208, 426}, {1209, 427},
-        {1210, 428}, {1211, 429}, {1095, 323}, {1002, 307}, {1192, 431}, {1224, 442}, {1239, 451}, {1005, 397},
+        {kPortFrame, 306},
+        {kDeviceFrame, 317},
+        {kUpdateFrame, 441},
+        {kWarning, 401},
+        {kLinkStatusLabel, 316},
+        {kFileVerdict, 440},
+        {kUpdateState, 443},
+        {kPortLabel, 448},
+        {kDeviceTypeLabel, 318},
+        {kFirmwareLabel, 320},
+        {kHardwareLabel, 430},
+        {kMemoryUsageLabel, 321},
+        {kUserNameLabel, 322},
+        {kConnectStatus, 309},
+        {kFileProductLabel, 418},
+        {kFileVersionLabel, 419},
+        {kFileHardwareLabel, 420},
+        {kFileHardwareLabel2, 421},
+        {kFileHardwareLabel2 + 1, 422},
+        {kFileHardwareLabel2 + 2, 423},
+        {kFileHardwareLabel2 + 3, 424},
+        {kFileHardwareLabel2 + 4, 425},
+        {kFileHardwareLabel2 + 5, 426},
+        {kFileHardwareLabel2 + 6, 427},
+        {kFileHardwareLabel2 + 7, 428},
+        {kFileHardwareLabel10, 429},
+        {kWriteName, 323},
+        {kConnect, 307},
+        {kSelectFile, 431},
+        {kExecute, 442},
+        {kForceUpdate, 451},
+        {kAutoDetect, 397},
     };
     for (const auto& [control, id] : kCaptions) {
         statusText = res::LoadString(id);
@@ -160,13 +157,13 @@ void CPageDeviceSetting::LoadCaptions() {
 }
 
 void CPageDeviceSetting::OnSelchangeComboComPort() {
-    const int index = GetCurSel(kIdPortCombo);
+    const int index = GetCurSel(kPortCombo);
     selectedPortName = (index >= 0 && index < kPortCount) ? "COM" + std::to_string(index + 1) : std::string();
     theUtility.SetPort(selectedPortName, linkBaudRate, 0);
 }
 
 void CPageDeviceSetting::OnSelchangeComboBaud() {
-    const int index = GetCurSel(kIdBaudCombo);
+    const int index = GetCurSel(kBaudCombo);
     if (index >= 0 && index < static_cast<int>(std::size(kBauds))) {
         linkBaudRate = kBauds[index];
     }
@@ -179,69 +176,65 @@ void CPageDeviceSetting::OnButtonAutoDetect() {
     if (number != 0) {
         detectedPortIndex = number - 1;
         detectedPortName = found;
-        SetCurSel(kIdPortCombo, detectedPortIndex);
+        SetCurSel(kPortCombo, detectedPortIndex);
         selectedPortName = detectedPortName;
-        SetDlgItemText(kIdStatus, res::LoadString(450));
-        EnableDlgItem(kIdConnect, true);
-        EnableDlgItem(kIdAutoDetect, false);
+        SetDlgItemText(kConnectStatus, res::LoadString(450));
+        EnableDlgItem(kConnect, true);
+        EnableDlgItem(kAutoDetect, false);
     } else {
         autoPortFound = 0;
-        SetCurSel(kIdPortCombo, 0);
+        SetCurSel(kPortCombo, 0);
         selectedPortName = "COM1";
-        SetDlgItemText(kIdStatus, res::LoadString(449));
-        EnableDlgItem(kIdPortCombo, true);
-        EnableDlgItem(kIdConnect, true);
-        EnableDlgItem(kIdAutoDetect, false);
+        SetDlgItemText(kConnectStatus, res::LoadString(449));
+        EnableDlgItem(kPortCombo, true);
+        EnableDlgItem(kConnect, true);
+        EnableDlgItem(kAutoDetect, false);
     }
     theUtility.SetPort(selectedPortName, linkBaudRate, 0);
 }
 
 void CPageDeviceSetting::OnButtonConnect() {
     if (identifying_) return;
-    if (mainDialog) {
-        mainDialog->EnableDlgItem(1, false);
-        mainDialog->EnableDlgItem(1095, false);
-    }
-    EnableDlgItem(kIdSelectFile, false);
-    EnableDlgItem(kIdConnect, false);
-    EnableDlgItem(kIdPortCombo, false);
+    if (host) host->EnableMainButtons(MainButtons::OkAndAbout, false);
+    EnableDlgItem(kSelectFile, false);
+    EnableDlgItem(kConnect, false);
+    EnableDlgItem(kPortCombo, false);
     // Events are dispatched while the device is polled: Force Update, which
     // rewrites the device fields, waits too.
-    const bool forceUpdateEnabled = IsDlgItemEnabled(kIdForceUpdate);
-    EnableDlgItem(kIdForceUpdate, false);
+    const bool forceUpdateEnabled = IsDlgItemEnabled(kForceUpdate);
+    EnableDlgItem(kForceUpdate, false);
     if (notConnected) {
-        if (CPageMTKTracklogSetting* engine = Engine()) {
+        if (CommandEngine* engine = Engine()) {
             // A fresh buffer for the exchange; the engine keeps the same one.
             engine->ResetReceiveBuffer();
         }
         IdentifyDevice();
     }
-    if (forceUpdateEnabled) EnableDlgItem(kIdForceUpdate, true);
-    if (mainDialog) {
-        mainDialog->EnableDlgItem(1, true);
-        mainDialog->EnableDlgItem(1095, true);
-    }
+    if (forceUpdateEnabled) EnableDlgItem(kForceUpdate, true);
+    if (host) host->EnableMainButtons(MainButtons::OkAndAbout, true);
 }
 
 void CPageDeviceSetting::IdentifyDevice() {
-    CPageMTKTracklogSetting* engine = Engine();
+    CommandEngine* engine = Engine();
     if (!engine) return;
     identifying_ = true;
     // The polls below run on the UI thread; the window keeps repainting.
     platform::PumpingClock pumping(platform::GetClock());
     platform::ScopedClock clockScope(pumping);
 
-    // A new identification starts from nothing.
+    // A new identification starts from nothing: model code 0, no model of an
+    // earlier Connect carried over.
+    theUtility.modelType = 0;
     deviceTypeName.clear();
     deviceFirmwareText.clear();
     deviceHardwareVersion.clear();
-    SetDlgItemText(kIdDeviceType, "");
-    SetDlgItemText(kIdFirmware, "");
-    SetDlgItemText(kIdHardware, "");
+    SetDlgItemText(kDeviceType, "");
+    SetDlgItemText(kFirmware, "");
+    SetDlgItemText(kHardware, "");
 
-    SetDlgItemText(kIdStatus, res::LoadString(310));
+    SetDlgItemText(kConnectStatus, res::LoadString(310));
     UpdateWindow();
-    ApplyPortSettings(GetCurSel(kIdPortCombo), GetCurSel(kIdBaudCombo));
+    ApplyPortSettings(GetCurSel(kPortCombo), GetCurSel(kBaudCombo));
 
     // Model.
     bool modelKnown = false;
@@ -262,44 +255,39 @@ void CPageDeviceSetting::IdentifyDevice() {
             }
         }
     } else {
-        static const struct {
-            const char* prefix;
-            int code;
-        } kModels[] = {{"$PQVR852,TK515", 4},
-                       {"$PQVR852,TK517", 7},
-                       {"$PQVR852,L4400C", 6},
-                       {"$PQVR852,L4500", 5},
-                       {"$PQVR852,TK511", 3}};
+        // The model replies are compared in this order, each over its own length.
+        static const int kReplyOrder[] = {4, 7, 6, 5, 3};
         int code = 0;
-        for (const auto& model : kModels) {
-            if (modelReply.compare(0, std::strlen(model.prefix), model.prefix) == 0) {
-                code = model.code;
+        for (int candidate : kReplyOrder) {
+            const char* prefix = models::ModelByCode(candidate).replyPrefix;
+            if (modelReply.compare(0, std::strlen(prefix), prefix) == 0) {
+                code = candidate;
                 break;
             }
         }
-        // A name that matches no model leaves the device unknown; no model
-        // of an earlier Connect is carried over.
+        // A name that matches no model leaves the device unknown.
         theUtility.modelType = code;
         modelKnown = (code != 0);
     }
-    const int model = theUtility.modelType;
-    deviceTypeName = ModelName(model);
-    SetDlgItemText(kIdDeviceType, deviceTypeName);
+    const models::Model& model = models::ModelByCode(theUtility.modelType);
+    deviceTypeName = model.name;
+    SetDlgItemText(kDeviceType, deviceTypeName);
 
     // Firmware.
     bool firmwareKnown = false;
-    if (model >= 3 && model <= 7) {
+    const bool maker = model.queries == models::Queries::Maker;
+    if (model.queries != models::Queries::None) {
         for (int attempt = 0; attempt < 5; ++attempt) {
-            const char* reply = (model == 3) ? engine->SendOrvikCommand(3) : engine->SendQvrQuery(861);
+            const char* reply = maker ? engine->SendOrvikCommand(3) : engine->SendQvrQuery(861);
             if (!Answered(reply)) continue;
-            const char* field = (model == 3) ? engine->ExtractOrvik001Field(reply, 12, 3)
+            const char* field = maker ? engine->ExtractOrvik001Field(reply, 12, 3)
                                              : engine->ExtractQvrField(reply, 9, 3);
             if (!field) continue;
             deviceFirmwareText = field;
             char text[32];
             std::snprintf(text, sizeof(text), "V%1.2f",
                           static_cast<double>(static_cast<float>(std::atoi(field)) / 100.0f));
-            SetDlgItemText(kIdFirmware, text);
+            SetDlgItemText(kFirmware, text);
             firmwareKnown = true;
             break;
         }
@@ -307,59 +295,57 @@ void CPageDeviceSetting::IdentifyDevice() {
 
     // Hardware.
     bool hardwareKnown = false;
-    if (model >= 3 && model <= 7) {
+    if (model.queries != models::Queries::None) {
         for (int attempt = 0; attempt < 5; ++attempt) {
-            const char* reply = (model == 3) ? engine->SendOrvikCommand(7) : engine->SendQvrQuery(865);
+            const char* reply = maker ? engine->SendOrvikCommand(7) : engine->SendQvrQuery(865);
             if (!Answered(reply)) continue;
-            const char* cut = (model == 3) ? engine->ExtractOrvik001Field(reply, 12, 3)
+            const char* cut = maker ? engine->ExtractOrvik001Field(reply, 12, 3)
                                            : engine->ExtractQvrField(reply, 9, 3);
             if (!cut) continue;
             std::string field = cut;
-            if (model == 3 && field.rfind("C1", 0) == 0) {
+            if (maker && field.rfind("C1", 0) == 0) {
                 field.replace(0, 2, "01");
             }
             if (!field.empty()) field.pop_back();  // the "*" of a two-character version
             deviceHardwareVersion = "V" + field;
-            SetDlgItemText(kIdHardware, deviceHardwareVersion);
+            SetDlgItemText(kHardware, deviceHardwareVersion);
             hardwareKnown = true;
             break;
         }
     }
 
-    if (mainDialog) mainDialog->UpdateBanner();
+    if (host) host->UpdateBanner();
     ShowConnectionPicture(true);
     DisconnectDevice();
 
     if (modelKnown && firmwareKnown && hardwareKnown) {
-        SetDlgItemText(kIdStatus, res::LoadString(311));
-        EnableDlgItem(kIdSelectFile, true);
-        EnableDlgItem(kIdConnect, false);
-        if (mainDialog && mainDialog->FirmwarePage()) {
-            mainDialog->FirmwarePage()->EnableDlgItem(1006, true);
-        }
+        SetDlgItemText(kConnectStatus, res::LoadString(311));
+        EnableDlgItem(kSelectFile, true);
+        EnableDlgItem(kConnect, false);
+        if (host) host->EnableFirmwareDownload();
     } else {
-        SetDlgItemText(kIdStatus, res::LoadString(315));
-        EnableDlgItem(kIdConnect, true);
-        EnableDlgItem(kIdForceUpdate, true);
+        SetDlgItemText(kConnectStatus, res::LoadString(315));
+        EnableDlgItem(kConnect, true);
+        EnableDlgItem(kForceUpdate, true);
     }
     identifying_ = false;
-    if (mainDialog) mainDialog->SetTickThread(true);
+    if (host) host->SetTickThread(true);
 }
 
 void CPageDeviceSetting::DisconnectDevice() {
     if (!IsPortOpen()) return;
-    if (mainDialog) mainDialog->SetTickThread(false);
+    if (host) host->SetTickThread(false);
     platform::Sleep(1000);
-    if (CPageMTKTracklogSetting* engine = Engine()) {
+    if (CommandEngine* engine = Engine()) {
         engine->SendOrvikCommand(2);
     }
     ClosePortReset();
     ShowConnectionPicture(false);
-    SetDlgItemText(kIdMemoryUsage, "");
+    SetDlgItemText(kMemoryUsage, "");
 }
 
 void CPageDeviceSetting::ToggleConnection() {
-    CPageMTKTracklogSetting* engine = Engine();
+    CommandEngine* engine = Engine();
     if (notConnected) {
         if (engine) engine->ResetReceiveBuffer();
         ConnectTrackLogger();
@@ -367,17 +353,17 @@ void CPageDeviceSetting::ToggleConnection() {
     } else {
         DisconnectDevice();
         if (!IsPortOpen()) {
-            SetDlgItemText(kIdConnect, res::LoadString(307));
+            SetDlgItemText(kConnect, res::LoadString(307));
             notConnected = 1;
         }
     }
 }
 
 void CPageDeviceSetting::ConnectTrackLogger() {
-    CPageMTKTracklogSetting* engine = Engine();
+    CommandEngine* engine = Engine();
     if (!engine) return;
     if (!IsPortOpen()) {
-        ApplyPortSettings(GetCurSel(kIdPortCombo), GetCurSel(kIdBaudCombo));
+        ApplyPortSettings(GetCurSel(kPortCombo), GetCurSel(kBaudCombo));
         if (portLinked == 0) return;
         engine->SendPmtk182(400, 0, 0);
         bool answered = false;
@@ -419,13 +405,10 @@ bool CPageDeviceSetting::IsValidUserName(const std::string& name, bool* forbidde
 }
 
 void CPageDeviceSetting::OnButtonWriteName() {
-    const int kMainButtons[] = {1002, 1, 2, 1001};
-    if (mainDialog) {
-        for (int id : kMainButtons) mainDialog->EnableDlgItem(id, false);
-    }
-    EnableDlgItem(kIdWriteName, false);
-    EnableDlgItem(kIdConnect, false);
-    const std::string name = GetDlgItemText(kIdUserName);
+    if (host) host->EnableMainButtons(MainButtons::PageCommands, false);
+    EnableDlgItem(kWriteName, false);
+    EnableDlgItem(kConnect, false);
+    const std::string name = GetDlgItemText(kUserName);
     userNameText = name;
     bool forbidden = false;
     const bool valid = IsValidUserName(name, &forbidden);
@@ -435,35 +418,33 @@ void CPageDeviceSetting::OnButtonWriteName() {
                                   platform::mb::kIconStop);
     } else {
         if (IsPortOpen()) {
-            if (CPageMTKTracklogSetting* engine = Engine()) engine->SendOrvikCommand(4);
+            if (CommandEngine* engine = Engine()) engine->SendOrvikCommand(4);
             platform::Sleep(500);
         }
         theUtility.SetUserName(name);
     }
-    if (mainDialog) {
-        for (int id : kMainButtons) mainDialog->EnableDlgItem(id, true);
-    }
-    EnableDlgItem(kIdWriteName, true);
-    EnableDlgItem(kIdConnect, true);
+    if (host) host->EnableMainButtons(MainButtons::PageCommands, true);
+    EnableDlgItem(kWriteName, true);
+    EnableDlgItem(kConnect, true);
 }
 
 void CPageDeviceSetting::ResetPortSelection() {
     if (autoPortFound == 1) {
-        SetCurSel(kIdPortCombo, detectedPortIndex);
+        SetCurSel(kPortCombo, detectedPortIndex);
         selectedPortName = detectedPortName;
     } else {
-        SetCurSel(kIdPortCombo, 0);
+        SetCurSel(kPortCombo, 0);
         selectedPortName = "COM1";
     }
-    SetCurSel(kIdBaudCombo, -1);
+    SetCurSel(kBaudCombo, -1);
     linkBaudRate = 115200;
 }
 
 void CPageDeviceSetting::ShowConnectionPicture(bool connected) {
-    SetDlgItemBitmap(res::kConnectionPictureId, connected ? kBmpConnected : kBmpDisconnected);
+    SetDlgItemBitmap(kConnectionPicture, connected ? kBmpConnected : kBmpDisconnected);
 }
 
-int CPageDeviceSetting::ConnectionPicture() const { return GetDlgItemBitmap(res::kConnectionPictureId); }
+int CPageDeviceSetting::ConnectionPicture() const { return GetDlgItemBitmap(kConnectionPicture); }
 
 // ---------------------------------------------------------------------------
 // Step 2: the update file.
@@ -477,7 +458,7 @@ void CPageDeviceSetting::OnButtonSelectFile() {
     if (!platform::Ui().ChooseFile(this, request, path)) return;
     UpdateWindow();
     updateFilePathText = path;
-    SetDlgItemText(1198, updateFilePathText);
+    SetDlgItemText(kFilePath, updateFilePathText);
     if (path.empty()) return;
     int result = 0;
     CheckUpdateFile(result);
@@ -494,8 +475,8 @@ void CPageDeviceSetting::CheckUpdateFile(int& result) {
     for (const update::HeaderEdit& edit : check.edits) {
         SetDlgItemText(edit.controlId, edit.text);
     }
-    SetDlgItemText(1228, check.verdictStringId ? res::LoadString(check.verdictStringId) : std::string());
-    EnableDlgItem(kIdExecute, check.executeEnabled);
+    SetDlgItemText(kFileVerdict, check.verdictStringId ? res::LoadString(check.verdictStringId) : std::string());
+    EnableDlgItem(kExecute, check.executeEnabled);
     if (check.executeEnabled) {
         updateFilePath = updateFilePathText;
         updateFileFolder = check.updateFileFolder;
@@ -510,16 +491,16 @@ void CPageDeviceSetting::CheckUpdateFile(int& result) {
 
 void CPageDeviceSetting::OnButtonForceUpdate() {
     forceUpdateMode = 1;
-    EnableDlgItem(kIdConnect, false);
-    EnableDlgItem(kIdSelectFile, true);
+    EnableDlgItem(kConnect, false);
+    EnableDlgItem(kSelectFile, true);
     // Execute waits for a file that passes under the stand-in device.
-    EnableDlgItem(kIdExecute, false);
+    EnableDlgItem(kExecute, false);
     updateFilePath.clear();
     const update::DeviceFields device = update::ForceUpdateDevice();
     deviceTypeName = device.deviceTypeName.substr(0, 10);
     deviceFirmwareText = device.deviceFirmwareText;
     deviceHardwareVersion = device.deviceHardwareVersion;
-    SetDlgItemText(kIdWarning, res::LoadString(update::kForceWarningStringId));
+    SetDlgItemText(kWarning, res::LoadString(update::kForceWarningStringId));
 }
 
 // ---------------------------------------------------------------------------
@@ -542,16 +523,13 @@ void CPageDeviceSetting::OnButtonExecute() {
         platform::Ui().MessageBox(this, res::LoadString(412), res::LoadString(300), platform::mb::kIconStop);
         return;
     }
-    EnableDlgItem(kIdSelectFile, false);
-    EnableDlgItem(kIdExecute, false);
-    EnableDlgItem(kIdForceUpdate, false);
-    if (mainDialog) {
-        mainDialog->EnableDlgItem(1, false);
-        mainDialog->EnableDlgItem(1095, false);
-    }
+    EnableDlgItem(kSelectFile, false);
+    EnableDlgItem(kExecute, false);
+    EnableDlgItem(kForceUpdate, false);
+    if (host) host->EnableMainButtons(MainButtons::OkAndAbout, false);
     JoinWorker();
-    runPortIndex_ = GetCurSel(kIdPortCombo);
-    runBaudIndex_ = GetCurSel(kIdBaudCombo);
+    runPortIndex_ = GetCurSel(kPortCombo);
+    runBaudIndex_ = GetCurSel(kBaudCombo);
     updating_ = true;
     if (FlashDownloader::UsesSerialUpdate(deviceTypeName, deviceHardwareVersion, deviceFirmwareText)) {
         CopyPortSettings();
@@ -574,48 +552,39 @@ void CPageDeviceSetting::OnButtonExecute() {
 void CPageDeviceSetting::SetStateText(int stringId) {
     platform::TraceF("Update state %d\n", stringId);
     const std::string text = res::LoadString(stringId);
-    PostToUi([this, text] { SetDlgItemText(1233, text); });
+    PostToUi([this, text] { SetDlgItemText(kUpdateState, text); });
 }
 
 void CPageDeviceSetting::SetWarningText(int stringId) {
     const std::string text = res::LoadString(stringId);
-    PostToUi([this, text] { SetDlgItemText(kIdWarning, text); });
+    PostToUi([this, text] { SetDlgItemText(kWarning, text); });
 }
 
 void CPageDeviceSetting::SetProgressBar(int position) {
-    PostToUi([this, position] { SetProgressPos(1093, position); });
+    PostToUi([this, position] { SetProgressPos(kProgress, position); });
 }
 
 void CPageDeviceSetting::SetPercentText(const std::string& text) {
-    PostToUi([this, text] { SetDlgItemText(1234, text); });
+    PostToUi([this, text] { SetDlgItemText(kPercent, text); });
 }
 
 void CPageDeviceSetting::ReopenPort() { ApplyPortSettings(runPortIndex_, runBaudIndex_); }
 
 void CPageDeviceSetting::SendSelfCheck() {
-    if (CPageMTKTracklogSetting* engine = Engine()) engine->SendQvrQuery(837);
+    if (CommandEngine* engine = Engine()) engine->SendQvrQuery(837);
 }
 
 void CPageDeviceSetting::CloseDevicePort() { ClosePort(); }
 
 void CPageDeviceSetting::UnlockTab() {
     PostToUi([this] {
-        if (!mainDialog) return;
-        mainDialog->devicePageTabEnabled = 1;
-        mainDialog->tabControl.EnableItem(theUtility.devicePageTabIndex, true);
+        if (host) host->EnableDeviceTab();
     });
 }
 
 void CPageDeviceSetting::EnableMainButtons(bool all) {
     PostToUi([this, all] {
-        if (!mainDialog) return;
-        const int kAll[] = {1002, 1, 1095, 2, 1001};
-        const int kSome[] = {1, 1095};
-        if (all) {
-            for (int id : kAll) mainDialog->EnableDlgItem(id, true);
-        } else {
-            for (int id : kSome) mainDialog->EnableDlgItem(id, true);
-        }
+        if (host) host->EnableMainButtons(all ? MainButtons::All : MainButtons::OkAndAbout, true);
     });
 }
 

@@ -10,9 +10,9 @@
 #include "device/FlashDownload.h"
 #include "device/SerialLink.h"
 #include "device/SerialUpdate.h"
-#include "shell/Page.h"
+#include "ui/Page.h"
 
-class CPageMTKTracklogSetting;
+class CommandEngine;
 
 class CPageDeviceSetting : public CPage,
                            public SerialLink,
@@ -51,8 +51,6 @@ public:
     // Waits for the end of a running update worker (tests).
     void JoinWorker();
 
-    // The model names by model code; any other code shows one blank.
-    static std::string ModelName(int code);
     // A name Write Name accepts: at most 16 printable ASCII characters, none
     // of them a separator or otherwise unfit for a file name.
     static bool IsValidUserName(const std::string& name, bool* forbiddenCharacter = nullptr);
@@ -83,7 +81,7 @@ public:
     static constexpr int kMaxUserName = 16;
 
 private:
-    CPageMTKTracklogSetting* Engine() const;
+    CommandEngine* Engine() const;
     // The port number of a found "COMn" name (1..50), 0 when it is none.
     static int PortNumber(const std::string& name);
     void ShowConnectionPicture(bool connected);

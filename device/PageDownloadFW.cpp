@@ -1,7 +1,7 @@
 #include "device/PageDownloadFW.h"
 
-#include "shell/Templates.h"
 #include "support/UtilityManager.h"
+#include "ui/templates/Template147.h"
 
 CPageDownloadFW::CPageDownloadFW() : CPage(res::Template147()) {}
 

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-#include "shell/Page.h"
+#include "ui/Page.h"
 
 class CPageDownloadFW : public CPage {
 public:

@@ -1,5 +1,5 @@
 #include "device/PageGPSStatus.h"
 
-#include "shell/Templates.h"
+#include "ui/templates/Template129.h"
 
 CPageGPSStatus::CPageGPSStatus() : CPage(res::Template129()) {}

@@ -10,6 +10,8 @@
 
 #include <zlib.h>
 
+#include "device/ModelTable.h"
+
 namespace update {
 
 namespace fs = std::filesystem;
@@ -311,21 +313,11 @@ std::string TempPayloadPathFor(std::string_view folder) {
 // Header against device.
 
 std::string NormaliseProductName(std::string_view productName) {
-    struct Rule {
-        std::array<std::string_view, 4> prefixes;
-        std::string_view name;
-    };
-    static constexpr std::array<Rule, 4> kRules{{
-        {{"L731", "L-731", "TK511", ""}, "L-731"},
-        {{"L4400C", "L4500", "L-4400C", "L-4500"}, "L-4400C"},
-        {{"TK515", "TK-515", "TrekPal515", ""}, "RVN-3"},
-        {{"TK517", "TK-517", "", ""}, "ZEP ION"},
-    }};
     std::string name(productName);
-    for (const Rule& rule : kRules) {
-        for (std::string_view prefix : rule.prefixes) {
-            if (!prefix.empty() && StartsWith(name, prefix)) {
-                name = rule.name;
+    for (const models::Model& model : models::AllModels()) {
+        for (const char* alias : model.fileProductNames) {
+            if (alias && StartsWith(name, alias)) {
+                name = model.name;
                 break;
             }
         }

@@ -189,12 +189,13 @@ std::string TempPayloadPathFor(std::string_view folder);
 // ---------------------------------------------------------------------------
 // Header against device.
 
-// Product names by which update files name the models, prefix-matched:
+// Product names by which update files name the models (the model table's
+// fileProductNames, device/ModelTable.h), prefix-matched:
 //   "L731", "L-731", "TK511"                 -> "L-731"
 //   "L4400C", "L4500", "L-4400C", "L-4500"   -> "L-4400C"
 //   "TK515", "TK-515", "TrekPal515"          -> "RVN-3"
 //   "TK517", "TK-517"                        -> "ZEP ION"
-// Applied in this order, each to the result of the ones before; any other name
+// Applied row by row, each to the result of the ones before; any other name
 // stays as it is.
 std::string NormaliseProductName(std::string_view productName);
 

@@ -1,5 +1,5 @@
 #include "export/PageTrackLogFormat.h"
 
-#include "shell/Templates.h"
+#include "ui/templates/Template136.h"
 
 CPageTrackLogFormat::CPageTrackLogFormat() : CPage(res::Template136()) {}

@@ -1,5 +1,5 @@
 #include "export/PageTrackLogPhoto.h"
 
-#include "shell/Templates.h"
+#include "ui/templates/Template135.h"
 
 CPageTrackLogPhoto::CPageTrackLogPhoto() : CPage(res::Template135()) {}

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -160,6 +161,7 @@ void Dialog::SetDlgItemText(int id, const std::string& text) {
     const QString t = QString::fromStdString(text);
     if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(t);
+        if (QWidget* field = label->buddy()) field->setAccessibleName(t);
     } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
         group->setTitle(t);
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
@@ -211,11 +213,30 @@ bool Dialog::IsDlgItemVisible(int id) const {
     return w && !w->isHidden();
 }
 
+void Dialog::SetDlgItemTextColor(int id, Rgb color) {
+    if (QWidget* w = GetDlgItem(id)) {
+        QPalette palette = w->palette();
+        palette.setColor(QPalette::WindowText, QColor(color.red, color.green, color.blue));
+        w->setPalette(palette);
+    }
+}
+
+Rgb Dialog::GetDlgItemTextColor(int id) const {
+    QWidget* w = GetDlgItem(id);
+    if (!w) return {};
+    const QColor c = w->palette().color(QPalette::WindowText);
+    return {c.red(), c.green(), c.blue()};
+}
+
 void Dialog::SetDlgItemBitmap(int id, int bitmapId) {
     if (auto* image = qobject_cast<ImageStatic*>(GetDlgItem(id))) {
         image->SetImage(bitmapId, ResourceBitmap(bitmapId));
         if (!image->pixmap().isNull()) image->resize(image->pixmap().size());
     }
+}
+
+void Dialog::SetDlgItemAccessibleName(int id, const std::string& name) {
+    if (QWidget* w = GetDlgItem(id)) w->setAccessibleName(QString::fromStdString(name));
 }
 
 int Dialog::GetDlgItemBitmap(int id) const {
@@ -411,8 +432,21 @@ void Dialog::HandleEscape() { Dispatch(kIdCancel, notify::kClicked); }
 void Dialog::HandleCloseBox() { OnClose(); }
 
 void Dialog::BuildControls() {
+    // A field (edit, combo box, list box) is named by the static that stands
+    // just before it in the template, as a screen reader expects.
+    QLabel* previousStatic = nullptr;
+    unsigned previousVisible = 0;
     for (const auto& c : template_.controls) {
         QWidget* w = MakeControl(c);
+        QLabel* label = (c.kind == ControlKind::Static) ? qobject_cast<QLabel*>(w) : nullptr;
+        const bool field =
+            c.kind == ControlKind::Edit || c.kind == ControlKind::ComboBox || c.kind == ControlKind::ListBox;
+        if (w && field && previousStatic && previousVisible == (c.style & kVisible)) {
+            previousStatic->setBuddy(w);
+            w->setAccessibleName(previousStatic->text());
+        }
+        previousStatic = label;
+        previousVisible = c.style & kVisible;
         if (!w) continue;
         w->setGeometry(MapX(c.rect.x), MapY(c.rect.y), MapX(c.rect.w), MapY(c.rect.h));
         if (auto* image = qobject_cast<ImageStatic*>(w); image && !image->pixmap().isNull()) {

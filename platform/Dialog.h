@@ -1,5 +1,6 @@
 // The dialog class of the dialog layer: builds a template's controls as Qt
-// widgets at their pixel geometry, reaches them by id, routes control
+// widgets at their pixel geometry (each field named by the static before it
+// for screen readers), reaches them by id, routes control
 // notifications, Enter, Esc and the close box to the dialog's handlers, and
 // offers timers, user messages and the hand-off from worker threads.
 #pragma once
@@ -39,6 +40,14 @@ constexpr unsigned kWmUser = 0x0400;
 using WParam = std::uintptr_t;
 using LParam = std::intptr_t;
 using LResult = std::intptr_t;
+
+// A colour as red, green and blue, 0 to 255 each.
+struct Rgb {
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
 
 // A bitmap or icon resource by id (placeholders drawn by the program).
 QPixmap ResourceBitmap(int id);
@@ -98,6 +107,12 @@ public:
     bool IsDlgItemEnabled(int id) const;
     void ShowDlgItem(int id, bool show);
     bool IsDlgItemVisible(int id) const;  // the control's own visible state
+    // The text colour of a static, on its default background.
+    void SetDlgItemTextColor(int id, Rgb color);
+    Rgb GetDlgItemTextColor(int id) const;
+    // The name a screen reader gives a control that shows no text of its
+    // own. Fields are named by the static before them in the template.
+    void SetDlgItemAccessibleName(int id, const std::string& name);
     void SetDlgItemBitmap(int id, int bitmapId);
     int GetDlgItemBitmap(int id) const;
     // Combo boxes and list boxes.

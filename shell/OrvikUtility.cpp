@@ -1,8 +1,8 @@
 #include "shell/OrvikUtility.h"
 
 #include "shell/OrvikUtilityDlg.h"
-#include "shell/StringTable.h"
 #include "support/Tool.h"
+#include "ui/StringTable.h"
 
 bool COrvikUtilityApp::InitInstance() {
     // Texts the utility class loads by id come from the program's table.

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "device/ModelTable.h"
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
 #include "device/PageGPSStatus.h"
@@ -13,21 +14,18 @@
 #include "platform/Trace.h"
 #include "platform/UiThread.h"
 #include "shell/AboutDlg.h"
-#include "shell/Page.h"
-#include "shell/StringTable.h"
-#include "shell/Templates.h"
 #include "support/UtilityManager.h"
 #include "tracklog/PageMTKTracklogSetting.h"
 #include "tracklog/PageTrackLogSetting.h"
 #include "tracklog/PageWayPointSetting.h"
+#include "ui/Page.h"
+#include "ui/StringTable.h"
+#include "ui/templates/Template102.h"
+#include "ui/templates/Template147.h"
+
+using namespace dialog102;
 
 namespace {
-constexpr int kTabControlId = 1006;
-constexpr int kBannerId = 1046;
-constexpr int kSmallBitmapId = 1047;
-constexpr int kAboutId = 1095;
-constexpr int kApplyAllId = 1001;
-constexpr int kDefaultAllId = 1002;
 constexpr int kBmpBannerPlain = 129;
 constexpr int kBmpBannerModel = 141;
 constexpr int kBmpSmall = 132;
@@ -37,10 +35,10 @@ COrvikUtilityDlg::COrvikUtilityDlg() : Dialog(res::Template102()) {
     tabEnabled.fill(1);
     tabPages.fill(nullptr);
     pages.fill(nullptr);
-    OnNotify(kTabControlId, platform::notify::kTabSelChange, [this] { OnSelchangeTab(); });
-    OnNotify(kApplyAllId, platform::notify::kClicked, [this] { OnButtonApplyAll(); });
-    OnNotify(kDefaultAllId, platform::notify::kClicked, [this] { OnButtonDefaultAll(); });
-    OnNotify(kAboutId, platform::notify::kClicked, [this] { OnButtonAbout(); });
+    OnNotify(kTab, platform::notify::kTabSelChange, [this] { OnSelchangeTab(); });
+    OnNotify(kApplyAll, platform::notify::kClicked, [this] { OnButtonApplyAll(); });
+    OnNotify(kDefaultAll, platform::notify::kClicked, [this] { OnButtonDefaultAll(); });
+    OnNotify(kAbout, platform::notify::kClicked, [this] { OnButtonAbout(); });
 }
 
 COrvikUtilityDlg::~COrvikUtilityDlg() {
@@ -51,7 +49,7 @@ COrvikUtilityDlg::~COrvikUtilityDlg() {
         pages[slot] = nullptr;
     }
     tabPages.fill(nullptr);
-    tabControl.Attach(nullptr, kTabControlId, nullptr);
+    tabControl.Attach(nullptr, kTab, nullptr);
 }
 
 CPageDeviceSetting* COrvikUtilityDlg::DevicePage() const {
@@ -74,7 +72,7 @@ bool COrvikUtilityDlg::AnyWorkerRunning() const {
 }
 
 void COrvikUtilityDlg::CreatePages() {
-    auto* tabWidget = Item<platform::TabControlWidget>(kTabControlId);
+    auto* tabWidget = Item<platform::TabControlWidget>(kTab);
     pages[kSlotDevice] = new CPageDeviceSetting();
     pages[kSlotGpsStatus] = new CPageGPSStatus();
     pages[kSlotTrackLogSetting] = new CPageTrackLogSetting();
@@ -83,6 +81,8 @@ void COrvikUtilityDlg::CreatePages() {
     pages[kSlotWayPoint] = new CPageWayPointSetting();
     pages[kSlotLogger] = new CPageMTKTracklogSetting();
     pages[kSlotFirmware] = new CPageDownloadFW();
+    // The command engine talks through the update page's port.
+    LoggerPage()->SetLink(DevicePage());
     QRect itemRect;
     for (int slot = 0; slot < kPageCount; ++slot) {
         pages[slot]->Create(tabWidget);
@@ -96,7 +96,7 @@ void COrvikUtilityDlg::CreatePages() {
 
 bool COrvikUtilityDlg::OnInitDialog() {
     Dialog::OnInitDialog();
-    tabControl.Attach(Item<platform::TabControlWidget>(kTabControlId), kTabControlId,
+    tabControl.Attach(Item<platform::TabControlWidget>(kTab), kTab,
                       [this] { OnSelchangeTab(); });
 
     // String 101 is not in the table, so the system menu gets no About item.
@@ -105,12 +105,12 @@ bool COrvikUtilityDlg::OnInitDialog() {
     }
 
     SetWindowText(res::LoadString(300));
-    SetDlgItemText(1, res::LoadString(301));
-    SetDlgItemText(2, res::LoadString(302));
-    SetDlgItemText(kApplyAllId, res::LoadString(303));
-    SetDlgItemText(kDefaultAllId, res::LoadString(304));
-    SetDlgItemText(kAboutId, res::LoadString(432));
-    SetDlgItemText(2, res::LoadString(302));
+    SetDlgItemText(kOk, res::LoadString(301));
+    SetDlgItemText(kCancel, res::LoadString(302));
+    SetDlgItemText(kApplyAll, res::LoadString(303));
+    SetDlgItemText(kDefaultAll, res::LoadString(304));
+    SetDlgItemText(kAbout, res::LoadString(432));
+    SetDlgItemText(kCancel, res::LoadString(302));
 
     CreatePages();
 
@@ -122,6 +122,10 @@ bool COrvikUtilityDlg::OnInitDialog() {
     int inserted = 0;
     if (tabEnabled[0] == 1) {
         tabControl.Control()->InsertItem(0, QString::fromStdString(res::LoadString(305)));
+        // The tab's label (string 305) is empty; a screen reader names it by
+        // the program.
+        tabControl.Control()->Bar()->setAccessibleTabName(0, QString::fromStdString(res::LoadString(300)));
+        SetDlgItemAccessibleName(kTab, res::LoadString(300));
         tabPages[0] = pages[kSlotDevice];
         tabControl.EnableItem(0, devicePageTabEnabled != 0);
         theUtility.devicePageTabIndex = 0;
@@ -131,7 +135,7 @@ bool COrvikUtilityDlg::OnInitDialog() {
 
     SelectTab(0);
     EnableDialogTheme(GetWidget());
-    SetDlgItemBitmap(kSmallBitmapId, kBmpSmall);
+    SetDlgItemBitmap(kSmallBitmap, kBmpSmall);
     tabControl.Install(tabControl.Control());
     return true;
 }
@@ -180,23 +184,49 @@ void COrvikUtilityDlg::ShowCurrentTab() {
 }
 
 void COrvikUtilityDlg::UpdateBanner() {
-    SetDlgItemBitmap(kSmallBitmapId, kBmpSmall);
-    const int model = theUtility.modelType;
-    if (model == 3 || model == 4 || model == 7) {
-        SetDlgItemBitmap(kBannerId, kBmpBannerModel);
+    SetDlgItemBitmap(kSmallBitmap, kBmpSmall);
+    if (models::ModelByCode(theUtility.modelType).banner == models::Banner::Model) {
+        SetDlgItemBitmap(kBanner, kBmpBannerModel);
         SelectTab(0);
     } else {
-        SetDlgItemBitmap(kBannerId, kBmpBannerPlain);
+        SetDlgItemBitmap(kBanner, kBmpBannerPlain);
     }
 }
 
 void COrvikUtilityDlg::PumpMessages() { platform::PumpMessages(); }
 
+CommandEngine* COrvikUtilityDlg::Engine() const { return LoggerPage(); }
+
+SerialLink* COrvikUtilityDlg::DevicePort() const { return DevicePage(); }
+
+void COrvikUtilityDlg::EnableMainButtons(MainButtons buttons, bool enable) {
+    switch (buttons) {
+        case MainButtons::OkAndAbout:
+            for (int id : {kOk, kAbout}) EnableDlgItem(id, enable);
+            break;
+        case MainButtons::PageCommands:
+            for (int id : {kDefaultAll, kOk, kCancel, kApplyAll}) EnableDlgItem(id, enable);
+            break;
+        case MainButtons::All:
+            for (int id : {kDefaultAll, kOk, kAbout, kCancel, kApplyAll}) EnableDlgItem(id, enable);
+            break;
+    }
+}
+
+void COrvikUtilityDlg::EnableDeviceTab() {
+    devicePageTabEnabled = 1;
+    tabControl.EnableItem(theUtility.devicePageTabIndex, true);
+}
+
+void COrvikUtilityDlg::EnableFirmwareDownload() {
+    if (CPageDownloadFW* firmware = FirmwarePage()) firmware->EnableDlgItem(dialog147::kDownload, true);
+}
+
 void COrvikUtilityDlg::EnableButtons(bool ok, bool cancel, bool applyAll, bool defaultAll) {
-    EnableDlgItem(1, ok);
-    EnableDlgItem(2, cancel);
-    EnableDlgItem(kApplyAllId, applyAll);
-    EnableDlgItem(kDefaultAllId, defaultAll);
+    EnableDlgItem(kOk, ok);
+    EnableDlgItem(kCancel, cancel);
+    EnableDlgItem(kApplyAll, applyAll);
+    EnableDlgItem(kDefaultAll, defaultAll);
 }
 
 void COrvikUtilityDlg::OnButtonApplyAll() {

@@ -12,13 +12,14 @@
 
 #include "platform/Dialog.h"
 #include "shell/TabCtrlEx.h"
+#include "ui/PageHost.h"
 
 class CPage;
 class CPageDeviceSetting;
 class CPageMTKTracklogSetting;
 class CPageDownloadFW;
 
-class COrvikUtilityDlg : public platform::Dialog {
+class COrvikUtilityDlg : public platform::Dialog, public PageHost {
 public:
     static constexpr int kPageCount = 8;
     enum Slot {
@@ -40,12 +41,17 @@ public:
     void OnCancel() override;
     void OnClose() override;
 
-    // Operations the pages call.
-    void SelectTab(int n);
-    void ShowCurrentTab();
-    void UpdateBanner();
-    void PumpMessages();
-    void SetTickThread(bool run);
+    // What the pages ask of the window (PageHost).
+    CommandEngine* Engine() const override;
+    SerialLink* DevicePort() const override;
+    void SetTickThread(bool run) override;
+    void UpdateBanner() override;
+    void EnableMainButtons(MainButtons buttons, bool enable) override;
+    void EnableDeviceTab() override;
+    void EnableFirmwareDownload() override;
+    void PumpMessages() override;
+    void SelectTab(int n) override;
+    void ShowCurrentTab() override;
     void EnableButtons(bool ok, bool cancel, bool applyAll, bool defaultAll);
 
     // Handlers of the message map.

@@ -5,13 +5,13 @@
 #include <atomic>
 
 #include "device/CommandEngine.h"
-#include "shell/Page.h"
+#include "ui/Page.h"
 
 class CPageMTKTracklogSetting : public CPage, public CommandEngine {
 public:
+    // The main window links the engine to the update page's port when it
+    // creates the pages.
     CPageMTKTracklogSetting();
-
-    bool OnInitDialog() override;
 
     // Flags of the log upload: end its receive loop; a block timed out.
     std::atomic<int> stopReceive{0};

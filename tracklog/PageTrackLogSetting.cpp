@@ -1,5 +1,5 @@
 #include "tracklog/PageTrackLogSetting.h"
 
-#include "shell/Templates.h"
+#include "ui/templates/Template130.h"
 
 CPageTrackLogSetting::CPageTrackLogSetting() : CPage(res::Template130()) {}

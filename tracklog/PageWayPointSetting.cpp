@@ -1,5 +1,5 @@
 #include "tracklog/PageWayPointSetting.h"
 
-#include "shell/Templates.h"
+#include "ui/templates/Template134.h"
 
 CPageWayPointSetting::CPageWayPointSetting() : CPage(res::Template134()) {}

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/Page.h"
+#include "ui/Page.h"
 
 class CPageWayPointSetting : public CPage {
 public:

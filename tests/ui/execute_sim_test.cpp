@@ -12,10 +12,12 @@
 #include "device/PageDeviceSetting.h"
 #include "flashlib/FlashFiles.h"
 #include "shell/OrvikUtilityDlg.h"
-#include "shell/StringTable.h"
 #include "sim/FlashTarget.h"
 #include "sim/SerialUpdateTarget.h"
 #include "support/UtilityManager.h"
+#include "ui/StringTable.h"
+#include "ui/templates/Template102.h"
+#include "ui/templates/Template133.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -43,15 +45,15 @@ protected:
         StartWindow();
         page->Flash().SetProgramFolder(programFolder);
         Connect();
-        ASSERT_EQ(page->GetDlgItemText(1003), res::LoadString(311));
+        ASSERT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(311));
         ui.QueueFileAnswer(testsupport::WriteZep(folder, "update_QVR.zep", header, payload));
-        page->SendCommand(1192);
-        ASSERT_TRUE(page->IsDlgItemEnabled(1224)) << page->GetDlgItemText(1228);
+        page->SendCommand(dialog133::kSelectFile);
+        ASSERT_TRUE(page->IsDlgItemEnabled(dialog133::kExecute)) << page->GetDlgItemText(dialog133::kFileVerdict);
         platform::ScaledClock fast(speed);
         platform::ScopedClock fastScope(fast);
-        page->SendCommand(1224);
-        EXPECT_FALSE(page->IsDlgItemEnabled(1192));
-        EXPECT_FALSE(window->IsDlgItemEnabled(1));
+        page->SendCommand(dialog133::kExecute);
+        EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kSelectFile));
+        EXPECT_FALSE(window->IsDlgItemEnabled(dialog102::kOk));
         ASSERT_TRUE(testsupport::WaitUntil([this] { return !page->IsWorkerRunning(); }, 60s));
         page->JoinWorker();
         QApplication::processEvents();
@@ -65,14 +67,14 @@ protected:
         }
         return ids;
     }
-    std::string State() const { return page->GetDlgItemText(1233); }
+    std::string State() const { return page->GetDlgItemText(dialog133::kUpdateState); }
     bool TempPayloadExists() const { return fs::exists(fs::path(folder) / "Orvik_FW_Temp.bin"); }
     void ExpectLockedAfterRun() {
-        EXPECT_FALSE(page->IsDlgItemEnabled(1192));
-        EXPECT_FALSE(page->IsDlgItemEnabled(1224));
-        EXPECT_FALSE(page->IsDlgItemEnabled(1239));
-        EXPECT_TRUE(window->IsDlgItemEnabled(1));
-        EXPECT_TRUE(window->IsDlgItemEnabled(1095));
+        EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kSelectFile));
+        EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
+        EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kForceUpdate));
+        EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kOk));
+        EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kAbout));
         EXPECT_FALSE(TempPayloadExists());
         EXPECT_FALSE(page->IsPortOpen());
     }
@@ -98,9 +100,9 @@ TEST_F(ExecuteTest, AnL731IsFlashedAndChecksItself) {
     }
     EXPECT_EQ(states.back(), 411);
     EXPECT_EQ(State(), res::LoadString(411));
-    EXPECT_EQ(page->GetDlgItemText(1234), "100%");
-    EXPECT_EQ(page->GetProgressPos(1093), 100);
-    EXPECT_TRUE(window->IsDlgItemEnabled(1002));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kPercent), "100%");
+    EXPECT_EQ(page->GetProgressPos(dialog133::kProgress), 100);
+    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kDefaultAll));
     EXPECT_TRUE(window->tabControl.IsItemEnabled(0));
     ExpectLockedAfterRun();
 }
@@ -112,7 +114,7 @@ TEST_F(ExecuteTest, AZepIonAtFirmware300IsFlashedAndMustBeReset) {
     ConnectChooseExecute({"TK517", "V3.10", {"V04"}}, payload, 20);
     EXPECT_EQ(target.StoredImage(), payload);
     EXPECT_EQ(State(), res::LoadString(446));
-    EXPECT_EQ(page->GetDlgItemText(1237), res::LoadString(453));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kWarning), res::LoadString(453));
     ExpectLockedAfterRun();
 }
 
@@ -148,7 +150,7 @@ TEST_F(ExecuteTest, AZepIonAbove300GetsTheSerialUpdate) {
     EXPECT_EQ(target->Payload(), payload);
     EXPECT_TRUE(ui.MessageTexts().empty());
     EXPECT_EQ(State(), res::LoadString(411));
-    EXPECT_EQ(page->GetDlgItemText(1234), "100%");
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kPercent), "100%");
     ExpectLockedAfterRun();
 }
 

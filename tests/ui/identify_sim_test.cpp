@@ -16,10 +16,13 @@
 #include "platform/ComPortName.h"
 #include "platform/Ui.h"
 #include "shell/OrvikUtilityDlg.h"
-#include "shell/StringTable.h"
 #include "sim/Behaviours.h"
 #include "sim/DeviceSimulator.h"
 #include "support/UtilityManager.h"
+#include "ui/StringTable.h"
+#include "ui/templates/Template102.h"
+#include "ui/templates/Template133.h"
+#include "ui/templates/Template147.h"
 
 namespace {
 
@@ -42,10 +45,10 @@ protected:
         StartWindow();
     }
     void ConnectFound() {
-        page->SendCommand(1005);
-        ASSERT_EQ(page->GetDlgItemText(1003), res::LoadString(450));
-        ASSERT_EQ(page->GetCurSel(1116), platform::ComPort::Parse(device->PortName())->ComboIndex());
-        page->SendCommand(1002);
+        page->SendCommand(dialog133::kAutoDetect);
+        ASSERT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(450));
+        ASSERT_EQ(page->GetCurSel(dialog133::kPortCombo), platform::ComPort::Parse(device->PortName())->ComboIndex());
+        page->SendCommand(dialog133::kConnect);
         window->SetTickThread(false);
     }
 };
@@ -54,18 +57,18 @@ TEST_P(IdentifySimTest, ConnectIdentifiesTheModel) {
     const ModelCase& c = GetParam();
     Start(c.preset, c.firmware, c.hardware);
     ConnectFound();
-    EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(311));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(311));
     EXPECT_EQ(theUtility.modelType, c.modelType);
-    EXPECT_EQ(page->GetDlgItemText(1011), c.typeText);
-    EXPECT_EQ(page->GetDlgItemText(1013), c.firmwareText);
-    EXPECT_EQ(page->GetDlgItemText(1199), c.hardwareText);
-    EXPECT_TRUE(page->IsDlgItemEnabled(1192));
-    EXPECT_FALSE(page->IsDlgItemEnabled(1002));
-    EXPECT_FALSE(page->IsDlgItemEnabled(1224));
-    EXPECT_TRUE(window->FirmwarePage()->IsDlgItemEnabled(1006));
-    EXPECT_EQ(window->GetDlgItemBitmap(1046), c.banner);
-    EXPECT_TRUE(window->IsDlgItemEnabled(1));
-    EXPECT_TRUE(window->IsDlgItemEnabled(1095));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kDeviceType), c.typeText);
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFirmware), c.firmwareText);
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kHardware), c.hardwareText);
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kSelectFile));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kConnect));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
+    EXPECT_TRUE(window->FirmwarePage()->IsDlgItemEnabled(dialog147::kDownload));
+    EXPECT_EQ(window->GetDlgItemBitmap(dialog102::kBanner), c.banner);
+    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kOk));
+    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kAbout));
     EXPECT_FALSE(page->IsPortOpen());
     EXPECT_EQ(page->ConnectionPicture(), 131);
     EXPECT_EQ(LastReceived(), "ORVIK731,2");
@@ -96,21 +99,21 @@ using IdentifyFailureTest = IdentifySimTest;
 TEST_F(IdentifyFailureTest, AnUnknownModelNameEndsWith315) {
     Start("unknown");
     ConnectFound();
-    EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(315));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(315));
     EXPECT_EQ(theUtility.modelType, 0);
-    EXPECT_EQ(page->GetDlgItemText(1011), " ");
-    EXPECT_TRUE(page->IsDlgItemEnabled(1002));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1239));
-    EXPECT_FALSE(page->IsDlgItemEnabled(1192));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kDeviceType), " ");
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kConnect));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kForceUpdate));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kSelectFile));
     EXPECT_EQ(LastReceived(), "ORVIK731,2");
 }
 
 TEST_F(IdentifyFailureTest, ASilentDeviceEndsWith315) {
     Start("silent");
     ConnectFound();
-    EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(315));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1002));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1239));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(315));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kConnect));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kForceUpdate));
     int modelQueries = 0, fallbacks = 0;
     for (const auto& s : device->Received()) {
         modelQueries += (s.body == "PQVR810");
@@ -123,11 +126,11 @@ TEST_F(IdentifyFailureTest, ASilentDeviceEndsWith315) {
 
 TEST_F(IdentifyFailureTest, WithoutABridgeAutoDetectFallsBackToCom1) {
     Start("ZEP ION", "", "", "Generic Serial Port");
-    page->SendCommand(1005);
-    EXPECT_EQ(page->GetDlgItemText(1003), res::LoadString(449));
-    EXPECT_EQ(page->GetCurSel(1116), 0);
-    EXPECT_TRUE(page->IsDlgItemEnabled(1116));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1002));
+    page->SendCommand(dialog133::kAutoDetect);
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(449));
+    EXPECT_EQ(page->GetCurSel(dialog133::kPortCombo), 0);
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kPortCombo));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kConnect));
 }
 
 }  // namespace

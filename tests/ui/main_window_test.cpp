@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "FakeSerial.h"
+#include "FakeWindow.h"
 #include "UiTestUtil.h"
 #include "device/CommandEngine.h"
 #include "device/PageDeviceSetting.h"
@@ -20,9 +21,11 @@
 #include "platform/Controls.h"
 #include "platform/Ui.h"
 #include "shell/OrvikUtilityDlg.h"
-#include "shell/Page.h"
 #include "support/UtilityManager.h"
 #include "tracklog/PageMTKTracklogSetting.h"
+#include "ui/Page.h"
+#include "ui/templates/Template100.h"
+#include "ui/templates/Template102.h"
 
 using namespace std::chrono_literals;
 
@@ -40,22 +43,15 @@ std::string Acknowledge(const std::string& written) {
     return {};
 }
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public ::testing::Test, protected testsupport::FakeWindow {
 protected:
     void SetUp() override {
         theUtility.modelType = 0;
         theUtility.highSpeedLink = 0;
-        portLinked = 0;
         serial.SetResponder(Acknowledge);
-        window = std::make_unique<COrvikUtilityDlg>();
-        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
-        window->ShowWindow(true);
+        ASSERT_TRUE(Start());
     }
-    void TearDown() override {
-        window.reset();
-        portLinked = 0;
-        theUtility.highSpeedLink = 0;
-    }
+    void TearDown() override { theUtility.highSpeedLink = 0; }
 
     // Opens the update page's port on the scripted device.
     void Connect() {
@@ -66,30 +62,23 @@ protected:
         portLinked = 1;
         serial.ClearRecord();
     }
-
-    testsupport::FakeSerialBackend serial;
-    platform::ScopedSerialBackend serialScope{serial};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    platform::FakeClock clock;
-    platform::ScopedClock clockScope{clock};
-    std::unique_ptr<COrvikUtilityDlg> window;
 };
 
 TEST_F(MainWindowTest, CaptionsAndVisibilityAfterStartUp) {
     EXPECT_EQ(window->GetWindowText(), "Pellora Update");
-    EXPECT_EQ(window->GetDlgItemText(1), "閉じる");
-    EXPECT_EQ(window->GetDlgItemText(1095), "Pellora Update について");
-    EXPECT_EQ(window->GetDlgItemText(2), "中止");
-    EXPECT_EQ(window->GetDlgItemText(1001), "");
-    EXPECT_EQ(window->GetDlgItemText(1002), "");
-    EXPECT_TRUE(window->IsDlgItemVisible(1));
-    EXPECT_TRUE(window->IsDlgItemVisible(1095));
-    EXPECT_TRUE(window->IsDlgItemVisible(1006));
-    for (int hidden : {2, 1001, 1002, 1046, 1047}) {
+    EXPECT_EQ(window->GetDlgItemText(dialog102::kOk), "閉じる");
+    EXPECT_EQ(window->GetDlgItemText(dialog102::kAbout), "Pellora Update について");
+    EXPECT_EQ(window->GetDlgItemText(dialog102::kCancel), "中止");
+    EXPECT_EQ(window->GetDlgItemText(dialog102::kApplyAll), "");
+    EXPECT_EQ(window->GetDlgItemText(dialog102::kDefaultAll), "");
+    EXPECT_TRUE(window->IsDlgItemVisible(dialog102::kOk));
+    EXPECT_TRUE(window->IsDlgItemVisible(dialog102::kAbout));
+    EXPECT_TRUE(window->IsDlgItemVisible(dialog102::kTab));
+    for (int hidden : {dialog102::kCancel, dialog102::kApplyAll, dialog102::kDefaultAll, dialog102::kBanner,
+                       dialog102::kSmallBitmap}) {
         EXPECT_FALSE(window->IsDlgItemVisible(hidden)) << hidden;
     }
-    EXPECT_EQ(window->GetDlgItemBitmap(1047), 132);
+    EXPECT_EQ(window->GetDlgItemBitmap(dialog102::kSmallBitmap), 132);
 
     // One tab, for the update page, with an empty label.
     EXPECT_EQ(tabCount, 1);
@@ -101,13 +90,13 @@ TEST_F(MainWindowTest, CaptionsAndVisibilityAfterStartUp) {
 
     // Eight pages, children of the tab control at (8, 28); only the update
     // page is shown.
-    QWidget* tab = window->GetDlgItem(1006);
+    QWidget* tab = window->GetDlgItem(dialog102::kTab);
     for (int slot = 0; slot < COrvikUtilityDlg::kPageCount; ++slot) {
         CPage* page = window->Page(slot);
         ASSERT_NE(page, nullptr) << slot;
         EXPECT_EQ(page->GetWidget()->parentWidget(), tab) << slot;
         EXPECT_EQ(page->GetWidget()->pos(), QPoint(8, 28)) << slot;
-        EXPECT_EQ(page->mainDialog, window.get()) << slot;
+        EXPECT_EQ(page->host, static_cast<PageHost*>(window.get())) << slot;
         EXPECT_EQ(page->IsWindowVisible(), slot == 0) << slot;
     }
     EXPECT_EQ(devicePageInstance.load(), window->DevicePage());
@@ -116,9 +105,9 @@ TEST_F(MainWindowTest, CaptionsAndVisibilityAfterStartUp) {
 }
 
 TEST_F(MainWindowTest, ApplyAndDefaultAllReachOnlyTheUpdatePage) {
-    window->SendCommand(1001);  // Apply All, hidden: sent as a click would be
-    window->SendCommand(1002);  // Default All
-    window->SendCommand(1002);
+    window->SendCommand(dialog102::kApplyAll);  // Apply All, hidden: sent as a click would be
+    window->SendCommand(dialog102::kDefaultAll);  // Default All
+    window->SendCommand(dialog102::kDefaultAll);
     CPage* device = window->Page(0);
     EXPECT_EQ(device->PageCommandCount(PAGECMD_APPLY), 1);
     EXPECT_EQ(device->PageCommandCount(PAGECMD_DEFAULT), 2);
@@ -147,8 +136,8 @@ TEST_F(MainWindowTest, BannerFollowsTheModelCode) {
         theUtility.modelType = model;
         window->UpdateBanner();
         const bool modelBanner = (model == 3 || model == 4 || model == 7);
-        EXPECT_EQ(window->GetDlgItemBitmap(1046), modelBanner ? 141 : 129) << model;
-        EXPECT_EQ(window->GetDlgItemBitmap(1047), 132) << model;
+        EXPECT_EQ(window->GetDlgItemBitmap(dialog102::kBanner), modelBanner ? 141 : 129) << model;
+        EXPECT_EQ(window->GetDlgItemBitmap(dialog102::kSmallBitmap), 132) << model;
         EXPECT_EQ(window->CurrentTab(), 0);
         EXPECT_TRUE(window->Page(0)->IsWindowVisible());
     }
@@ -192,7 +181,7 @@ TEST_F(MainWindowTest, TickThreadsEndTogetherWithinASecond) {
 
 TEST_F(MainWindowTest, CloseButtonPurgesAndClosesWithoutASentence) {
     Connect();
-    window->SendCommand(1);
+    window->SendCommand(dialog102::kOk);
     EXPECT_TRUE(serial.Writes().empty());
     EXPECT_EQ(serial.Events(), (std::vector<std::string>{"purge", "purge", "close"}));
     EXPECT_FALSE(window->DevicePage()->IsPortOpen());
@@ -245,12 +234,12 @@ TEST_F(MainWindowTest, CloseIsRefusedWhileAWorkerRuns) {
     window->FirmwarePage()->downloadBusy = 1;
     window->GetWidget()->close();
     QTest::keyClick(window->GetWidget(), Qt::Key_Escape);
-    window->SendCommand(1);
+    window->SendCommand(dialog102::kOk);
     EXPECT_TRUE(window->IsWindowVisible());
     EXPECT_TRUE(serial.Writes().empty());
     EXPECT_TRUE(window->DevicePage()->IsPortOpen());
     window->FirmwarePage()->downloadBusy = 0;
-    window->SendCommand(1);
+    window->SendCommand(dialog102::kOk);
     EXPECT_FALSE(window->IsWindowVisible());
 }
 
@@ -273,13 +262,13 @@ TEST_F(MainWindowTest, AboutBoxOpensFromItsButtonAndCloses) {
         ASSERT_NE(dialog, nullptr);
         seen = true;
         title = dialog->Owner()->GetWindowText();
-        version = dialog->Owner()->GetDlgItemText(1181);
-        EXPECT_EQ(dialog->Owner()->GetDlgItemText(1180), "Pellora Update   V3.02");
-        EXPECT_EQ(dialog->Owner()->GetDlgItemText(1225), "適合製品　：　ZEP ION");
-        EXPECT_EQ(dialog->Owner()->GetDlgItemText(1), "閉じる");
+        version = dialog->Owner()->GetDlgItemText(dialog100::kVersion);
+        EXPECT_EQ(dialog->Owner()->GetDlgItemText(dialog100::kTitle), "Pellora Update   V3.02");
+        EXPECT_EQ(dialog->Owner()->GetDlgItemText(dialog100::kProducts), "適合製品　：　ZEP ION");
+        EXPECT_EQ(dialog->Owner()->GetDlgItemText(dialog100::kOk), "閉じる");
         QTest::keyClick(box, Qt::Key_Return);
     });
-    window->SendCommand(1095);
+    window->SendCommand(dialog102::kAbout);
     EXPECT_TRUE(seen);
     EXPECT_EQ(title, "Pellora Update");
     EXPECT_EQ(version, " 3.0.0.0");
@@ -290,8 +279,8 @@ TEST_F(MainWindowTest, RendersToPng) {
     QApplication::processEvents();
     const QImage image = window->GetWidget()->grab().toImage();
     ASSERT_FALSE(image.isNull());
-    EXPECT_EQ(image.width(), platform::DluToPixelsX(342));
-    EXPECT_EQ(image.height(), platform::DluToPixelsY(290));
+    EXPECT_EQ(image.width(), platform::DluToPixelsX(res::Template102().rect.w));
+    EXPECT_EQ(image.height(), platform::DluToPixelsY(res::Template102().rect.h));
     const std::string path = testsupport::ArtifactDir() + "/main_window.png";
     EXPECT_TRUE(image.save(QString::fromStdString(path)));
 }

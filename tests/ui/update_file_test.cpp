@@ -6,6 +6,7 @@
 
 #include "DeviceScript.h"
 #include "FakeSerial.h"
+#include "FakeWindow.h"
 #include "UiTestUtil.h"
 #include "device/ComPortList.h"
 #include "device/PageDeviceSetting.h"
@@ -13,79 +14,63 @@
 #include "platform/Clock.h"
 #include "platform/Ui.h"
 #include "shell/OrvikUtilityDlg.h"
-#include "shell/StringTable.h"
 #include "support/UtilityManager.h"
+#include "ui/StringTable.h"
+#include "ui/templates/Template133.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-class UpdateFileTest : public ::testing::Test {
+class UpdateFileTest : public ::testing::Test, protected testsupport::FakeWindow {
 protected:
     void SetUp() override {
         folder = testsupport::MakeTempFolder("pellora-zep");
         ASSERT_FALSE(folder.empty());
-        SerialLink::SetDefaultPortLister([](std::vector<ComPortInfo>& out, bool) {
-            ComPortInfo info;
-            info.portName = "COM4";
-            info.friendlyName = "CP210x USB to UART Bridge Controller (COM4)";
-            out = {info};
-        });
+        ComPortInfo info;
+        info.portName = "COM4";
+        info.friendlyName = "CP210x USB to UART Bridge Controller (COM4)";
         serial.SetResponder(testsupport::IdentifyingDevice("TK517", "305", "04"));
-        window = std::make_unique<COrvikUtilityDlg>();
-        ASSERT_TRUE(window->Create(static_cast<QWidget*>(nullptr)));
-        window->ShowWindow(true);
-        page = window->DevicePage();
+        ASSERT_TRUE(Start({info}));
     }
     void TearDown() override {
         window.reset();
-        SerialLink::SetDefaultPortLister(nullptr);
-        portLinked = 0;
-        theUtility.modelType = 0;
         fs::remove_all(folder);
     }
     void Connect() {
-        page->SendCommand(1005);
-        page->SendCommand(1002);
+        page->SendCommand(dialog133::kAutoDetect);
+        page->SendCommand(dialog133::kConnect);
         window->SetTickThread(false);
-        ASSERT_EQ(page->GetDlgItemText(1003), res::LoadString(311));
+        ASSERT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(311));
     }
     void Choose(const std::string& path) {
         ui.QueueFileAnswer(path);
-        page->SendCommand(1192);
+        page->SendCommand(dialog133::kSelectFile);
     }
-    std::string Verdict() const { return page->GetDlgItemText(1228); }
+    std::string Verdict() const { return page->GetDlgItemText(dialog133::kFileVerdict); }
     bool TempPayloadExists() const { return fs::exists(fs::path(folder) / "Orvik_FW_Temp.bin"); }
 
     std::string folder;
-    testsupport::FakeSerialBackend serial;
-    platform::ScopedSerialBackend serialScope{serial};
-    platform::ScriptedUi ui;
-    platform::ScopedUi uiScope{ui};
-    platform::FakeClock clock;
-    platform::ScopedClock clockScope{clock};
-    std::unique_ptr<COrvikUtilityDlg> window;
-    CPageDeviceSetting* page = nullptr;
 };
 
 TEST_F(UpdateFileTest, ANewerMatchingFileEnablesExecute) {
     Connect();
-    EXPECT_EQ(page->GetDlgItemText(1011), "ZEP ION");
-    EXPECT_EQ(page->GetDlgItemText(1013), "V3.05");
-    EXPECT_EQ(page->GetDlgItemText(1199), "V04");
-    EXPECT_TRUE(page->IsDlgItemEnabled(1192));
-    EXPECT_FALSE(page->IsDlgItemEnabled(1224));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kDeviceType), "ZEP ION");
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFirmware), "V3.05");
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kHardware), "V04");
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kSelectFile));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
     const auto payload = testsupport::SamplePayload(1000);
     const std::string path = testsupport::WriteZep(folder, "ion_QVR.zep", {"TK517", "V3.10", {"V02", "V04"}}, payload);
     Choose(path);
-    EXPECT_EQ(page->GetDlgItemText(1198), path);
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFilePath), path);
     EXPECT_EQ(Verdict(), res::LoadString(437));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1224));
-    EXPECT_EQ(page->GetDlgItemText(1213), "ZEP ION");
-    EXPECT_EQ(page->GetDlgItemText(1212), "V3.10");
-    EXPECT_EQ(page->GetDlgItemText(1214), "V02");
-    EXPECT_EQ(page->GetDlgItemText(1215), "V04");
-    EXPECT_EQ(page->GetDlgItemText(1216), "");
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kExecute));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFileProduct), "ZEP ION");
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFileVersion), "V3.10");
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFileHardware1), "V02");
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFileHardware1 + 1), "V04");
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFileHardware1 + 2), "");
     EXPECT_TRUE(TempPayloadExists());
     EXPECT_EQ(page->tempPayloadPath, folder + "/Orvik_FW_Temp.bin");
     const auto calls = ui.Calls();
@@ -100,19 +85,19 @@ TEST_F(UpdateFileTest, EqualOlderAndMismatchedFiles) {
     const auto payload = testsupport::SamplePayload(300);
     Choose(testsupport::WriteZep(folder, "same_QVR.zep", {"TK-517", "V3.05", {"V04"}}, payload));
     EXPECT_EQ(Verdict(), res::LoadString(438));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1224));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kExecute));
     Choose(testsupport::WriteZep(folder, "old_QVR.zep", {"TK517", "V2.99", {"V04"}}, payload));
     EXPECT_EQ(Verdict(), res::LoadString(439));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1224));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kExecute));
     Choose(testsupport::WriteZep(folder, "rvn_QVR.zep", {"TK515", "V9.99", {"V04"}}, payload));
     EXPECT_EQ(Verdict(), res::LoadString(435));
-    EXPECT_FALSE(page->IsDlgItemEnabled(1224));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
     EXPECT_FALSE(TempPayloadExists());
     Choose(testsupport::WriteZep(folder, "hw_QVR.zep", {"TK517", "V9.99", {"V01", "V02"}}, payload));
     EXPECT_EQ(Verdict(), res::LoadString(436));
-    EXPECT_FALSE(page->IsDlgItemEnabled(1224));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
     // Execute without a passed file only asks for one.
-    page->SendCommand(1224);
+    page->SendCommand(dialog133::kExecute);
     EXPECT_EQ(ui.MessageTexts().back(), res::LoadString(412));
 }
 
@@ -124,8 +109,8 @@ TEST_F(UpdateFileTest, AFileOfAnotherMakerOrBrokenFileIsRefused) {
     ASSERT_EQ(calls.back().kind, "message");
     EXPECT_EQ(calls.back().text, res::LoadString(444));
     EXPECT_EQ(calls.back().caption, "WARNING!!");
-    EXPECT_FALSE(page->IsDlgItemEnabled(1224));
-    EXPECT_EQ(page->GetDlgItemText(1213), "");
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFileProduct), "");
 
     const std::string path = testsupport::WriteZep(folder, "cut_QVR.zep", {"TK517", "V3.10", {"V04"}}, payload);
     fs::resize_file(path, 200);
@@ -133,7 +118,7 @@ TEST_F(UpdateFileTest, AFileOfAnotherMakerOrBrokenFileIsRefused) {
     calls = ui.Calls();
     EXPECT_EQ(calls.back().text, res::LoadString(415));
     EXPECT_EQ(calls.back().caption, "Pellora Update");
-    EXPECT_FALSE(page->IsDlgItemEnabled(1224));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
     EXPECT_FALSE(TempPayloadExists());
 }
 
@@ -141,29 +126,29 @@ TEST_F(UpdateFileTest, ACancelledChooserChangesNothing) {
     Connect();
     Choose(testsupport::WriteZep(folder, "ion_QVR.zep", {"TK517", "V3.10", {"V04"}},
                                  testsupport::SamplePayload(10)));
-    ASSERT_TRUE(page->IsDlgItemEnabled(1224));
+    ASSERT_TRUE(page->IsDlgItemEnabled(dialog133::kExecute));
     Choose("");
-    EXPECT_TRUE(page->IsDlgItemEnabled(1224));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kExecute));
     EXPECT_EQ(Verdict(), res::LoadString(437));
 }
 
 TEST_F(UpdateFileTest, ForceUpdateTakesFilesForTheStandInDevice) {
     serial.SetResponder(nullptr);  // a device that does not answer
-    page->SendCommand(1005);
-    page->SendCommand(1002);
+    page->SendCommand(dialog133::kAutoDetect);
+    page->SendCommand(dialog133::kConnect);
     window->SetTickThread(false);
-    ASSERT_EQ(page->GetDlgItemText(1003), res::LoadString(315));
-    ASSERT_TRUE(page->IsDlgItemEnabled(1239));
-    page->SendCommand(1239);
+    ASSERT_EQ(page->GetDlgItemText(dialog133::kConnectStatus), res::LoadString(315));
+    ASSERT_TRUE(page->IsDlgItemEnabled(dialog133::kForceUpdate));
+    page->SendCommand(dialog133::kForceUpdate);
     EXPECT_EQ(page->forceUpdateMode, 1);
-    EXPECT_FALSE(page->IsDlgItemEnabled(1002));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1192));
-    EXPECT_FALSE(page->IsDlgItemEnabled(1224));
-    EXPECT_EQ(page->GetDlgItemText(1237), res::LoadString(452));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kConnect));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kSelectFile));
+    EXPECT_FALSE(page->IsDlgItemEnabled(dialog133::kExecute));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kWarning), res::LoadString(452));
     Choose(testsupport::WriteZep(folder, "any_QVR.zep", {"Pellora", "V0.01", {"V01"}},
                                  testsupport::SamplePayload(50)));
     EXPECT_EQ(Verdict(), res::LoadString(116));
-    EXPECT_TRUE(page->IsDlgItemEnabled(1224));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kExecute));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "device/PageDeviceSetting.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "support/UtilityManager.h"
+#include "ui/templates/Template133.h"
 
 namespace testsupport {
 
@@ -38,8 +39,8 @@ void SimWindow::StartWindow() {
 }
 
 void SimWindow::Connect() {
-    page->SendCommand(1005);
-    page->SendCommand(1002);
+    page->SendCommand(dialog133::kAutoDetect);
+    page->SendCommand(dialog133::kConnect);
     window->SetTickThread(false);
 }
 

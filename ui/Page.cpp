@@ -1,16 +1,14 @@
-#include "shell/Page.h"
+#include "ui/Page.h"
 
 #include <QWidget>
 
-#include "shell/OrvikUtilityDlg.h"
-
 bool CPage::OnInitDialog() {
     Dialog::OnInitDialog();
-    mainDialog = nullptr;
+    host = nullptr;
     QWidget* parent = GetWidget() ? GetWidget()->parentWidget() : nullptr;
     QWidget* grandparent = parent ? parent->parentWidget() : nullptr;
     if (auto* window = qobject_cast<platform::DialogWidget*>(grandparent)) {
-        mainDialog = dynamic_cast<COrvikUtilityDlg*>(window->Owner());
+        host = dynamic_cast<PageHost*>(window->Owner());
     }
     return true;
 }

@@ -1,4 +1,4 @@
-#include "shell/StringTable.h"
+#include "ui/StringTable.h"
 
 #include <map>
 

@@ -1,13 +1,12 @@
 // What every page of the main window has in common: the page command of the
 // main window, Enter and Esc that never close a page, and the way back to
-// the main window.
+// the main window through the page host.
 #pragma once
 
 #include <atomic>
 
 #include "platform/Dialog.h"
-
-class COrvikUtilityDlg;
+#include "ui/PageHost.h"
 
 // The main window's page command; wParam selects the action.
 constexpr unsigned WM_PAGE_COMMAND = platform::kWmUser + 100;
@@ -22,8 +21,9 @@ class CPage : public platform::Dialog {
 public:
     using Dialog::Dialog;
 
-    // The main window: the page's parent's parent, set in OnInitDialog.
-    COrvikUtilityDlg* mainDialog = nullptr;
+    // The main window: the page's parent's parent, set in OnInitDialog; null
+    // for a page created outside a main window.
+    PageHost* host = nullptr;
 
     bool OnInitDialog() override;
     void OnOK() override {}

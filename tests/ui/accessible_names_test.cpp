@@ -1,0 +1,84 @@
+// What a screen reader hears: each field of the update page is named by the
+// static before it in the template, and follows that static's text; the
+// file-path field and the tab have names although they show none.
+#include <gtest/gtest.h>
+
+#include <QAccessible>
+#include <QLabel>
+#include <QTabBar>
+
+#include "FakeWindow.h"
+#include "device/PageDeviceSetting.h"
+#include "platform/Controls.h"
+#include "shell/OrvikUtilityDlg.h"
+#include "ui/StringTable.h"
+#include "ui/templates/Template102.h"
+#include "ui/templates/Template133.h"
+
+namespace {
+
+std::string AccessibleName(QObject* object) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
+    return face ? face->text(QAccessible::Name).toStdString() : std::string();
+}
+
+// The name of what labels the object (a combo box's name is its current
+// text; its label comes through this relation).
+std::string LabelledBy(QObject* object) {
+    QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
+    if (!face) return {};
+    const auto relations = face->relations(QAccessible::Label);
+    return relations.isEmpty() ? std::string() : relations.front().first->text(QAccessible::Name).toStdString();
+}
+
+class AccessibleNamesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fake.Start());
+        window = fake.window.get();
+        page = fake.page;
+    }
+
+    testsupport::FakeWindow fake;
+    COrvikUtilityDlg* window = nullptr;
+    CPageDeviceSetting* page = nullptr;
+};
+
+TEST_F(AccessibleNamesTest, FieldsAreNamedByTheStaticBeforeThem) {
+    using namespace dialog133;
+    const struct {
+        int field;
+        int label;
+        const char* name;
+    } kFields[] = {
+        {kPortCombo, kPortLabel, "手動設定"},        {kDeviceType, kDeviceTypeLabel, "品番"},
+        {kHardware, kHardwareLabel, "ハードウエア"}, {kFirmware, kFirmwareLabel, "ファイルバージョン"},
+        {kFileProduct, kFileProductLabel, "適合製品"}, {kFileVersion, kFileVersionLabel, "更新ファイル Ver"},
+        {kFileHardware1, kFileHardwareLabel, "適合バージョン"},
+    };
+    for (const auto& f : kFields) {
+        QWidget* field = page->GetDlgItem(f.field);
+        if (f.field != kPortCombo) {
+            EXPECT_EQ(AccessibleName(field), f.name) << f.field;
+        }
+        EXPECT_EQ(LabelledBy(field), f.name) << f.field;
+        EXPECT_EQ(page->Item<QLabel>(f.label)->buddy(), field) << f.field;
+    }
+    // The name follows the static's text.
+    page->SetDlgItemText(kDeviceTypeLabel, "Type");
+    EXPECT_EQ(AccessibleName(page->GetDlgItem(kDeviceType)), "Type");
+}
+
+TEST_F(AccessibleNamesTest, ThePathFieldAndTheTabAreNamedWithoutVisibleText) {
+    QWidget* path = page->GetDlgItem(dialog133::kFilePath);
+    EXPECT_EQ(AccessibleName(path), res::LoadString(431));
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kFilePath), "");
+
+    auto* tab = window->Item<platform::TabControlWidget>(dialog102::kTab);
+    ASSERT_NE(tab, nullptr);
+    EXPECT_EQ(AccessibleName(tab), res::LoadString(300));
+    EXPECT_EQ(tab->Bar()->accessibleTabName(0).toStdString(), res::LoadString(300));
+    EXPECT_EQ(tab->GetItemText(0).toStdString(), "");  // the tab shows no label
+}
+
+}  // namespace

@@ -1,0 +1,40 @@
+// What a page may ask of the main window that holds it. The main window
+// implements it; a page finds it as its parent's parent when it is created
+// (CPage::host) and never includes the main window itself. Every call is made
+// on the UI thread; workers hand theirs to the UI thread first.
+#pragma once
+
+class CommandEngine;
+class SerialLink;
+
+class PageHost {
+public:
+    // Groups of the main window's buttons, by what they are locked for.
+    enum class MainButtons {
+        OkAndAbout,    // OK and About: locked while Connect or an update runs
+        PageCommands,  // Default All, OK, Cancel and Apply All: locked while Write Name runs
+        All,           // Default All, OK, About, Cancel and Apply All
+    };
+
+    // The device command engine (the logger settings page); null before the
+    // pages exist.
+    virtual CommandEngine* Engine() const = 0;
+    // The update page's serial port, through which every page talks.
+    virtual SerialLink* DevicePort() const = 0;
+    // Starts or stops (and joins) the tick thread.
+    virtual void SetTickThread(bool run) = 0;
+    // Shows the banner of the model code in the settings object.
+    virtual void UpdateBanner() = 0;
+    virtual void EnableMainButtons(MainButtons buttons, bool enable) = 0;
+    // Marks the update page's tab enabled again after an update.
+    virtual void EnableDeviceTab() = 0;
+    // Enables the firmware page's Download button.
+    virtual void EnableFirmwareDownload() = 0;
+    // Dispatches queued window messages inside a long operation.
+    virtual void PumpMessages() = 0;
+    virtual void SelectTab(int n) = 0;
+    virtual void ShowCurrentTab() = 0;
+
+protected:
+    ~PageHost() = default;
+};
