@@ -1,6 +1,8 @@
 #include "tracklog/LogDecoder.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,26 +15,49 @@
 
 namespace {
 
-constexpr char kSegmentMarkerText[] = "ORVIKTK511LOGGER";
-constexpr char kWaypointMarkerText[] = "ORVIKTK511WAYPNT";
 constexpr int kYearSpan = 3;
 constexpr std::int64_t kDay = 86400;
 
-bool IsSegmentMarker(const std::uint8_t* s) { return std::memcmp(s, kSegmentMarkerText, 16) == 0; }
-bool IsWaypointMarker(const std::uint8_t* s) { return std::memcmp(s, kWaypointMarkerText, 16) == 0; }
+// A slot is tested as two 64-bit words (bytes 0-7 and 8-15, in memory order).
+struct SlotWords {
+    std::uint64_t a, b;
+};
 
-bool IsSeparator(const std::uint8_t* s) {
-    return s[0] == 0xAA && s[1] == 0xAA && s[2] == 0xAA && s[3] == 0xAA && s[4] == 0xAA && s[5] == 0xAA &&
-           s[6] == 0xAA && s[12] == 0xBB && s[13] == 0xBB && s[14] == 0xBB && s[15] == 0xBB;
+SlotWords Load(const std::uint8_t* s) {
+    SlotWords w;
+    std::memcpy(&w.a, s, 8);
+    std::memcpy(&w.b, s + 8, 8);
+    return w;
 }
 
-bool IsFilled(const std::uint8_t* s, std::uint8_t value) {
-    for (int i = 0; i < 16; ++i) {
-        if (s[i] != value) {
-            return false;
-        }
-    }
-    return true;
+constexpr std::uint64_t Bytes8(std::array<std::uint8_t, 8> bytes) { return std::bit_cast<std::uint64_t>(bytes); }
+
+// "ORVIKTK5" "11LOGGER" and "11WAYPNT".
+constexpr std::uint64_t kMarkerA = Bytes8({'O', 'R', 'V', 'I', 'K', 'T', 'K', '5'});
+constexpr std::uint64_t kSegmentMarkerB = Bytes8({'1', '1', 'L', 'O', 'G', 'G', 'E', 'R'});
+constexpr std::uint64_t kWaypointMarkerB = Bytes8({'1', '1', 'W', 'A', 'Y', 'P', 'N', 'T'});
+// Separator: bytes 0-6 0xAA, 12-15 0xBB.
+constexpr std::uint64_t kSeparatorMaskA = Bytes8({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0});
+constexpr std::uint64_t kSeparatorA = Bytes8({0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0xAA, 0});
+constexpr std::uint64_t kSeparatorMaskB = Bytes8({0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
+constexpr std::uint64_t kSeparatorB = Bytes8({0, 0, 0, 0, 0xBB, 0xBB, 0xBB, 0xBB});
+constexpr std::uint64_t kAllOnes = ~std::uint64_t{0};
+
+bool IsSegmentMarker(SlotWords w) { return w.a == kMarkerA && w.b == kSegmentMarkerB; }
+bool IsWaypointMarker(SlotWords w) { return w.a == kMarkerA && w.b == kWaypointMarkerB; }
+bool IsSeparator(SlotWords w) {
+    return (w.a & kSeparatorMaskA) == kSeparatorA && (w.b & kSeparatorMaskB) == kSeparatorB;
+}
+bool IsEmpty(SlotWords w) { return w.a == kAllOnes && w.b == kAllOnes; }
+bool IsZero(SlotWords w) { return w.a == 0 && w.b == 0; }
+
+// Byte 15 equals the XOR of bytes 0-14 exactly when all 16 bytes XOR to 0.
+bool ChecksumHolds(SlotWords w) {
+    std::uint64_t x = w.a ^ w.b;
+    x ^= x >> 32;
+    x ^= x >> 16;
+    x ^= x >> 8;
+    return (x & 0xFF) == 0;
 }
 
 std::int32_t SignedTime(const std::uint8_t* s) {
@@ -93,13 +118,7 @@ struct LogDecoder::YearWindow {
         return year >= firstYear && year <= lastYear;
     }
 
-    bool Valid(const std::uint8_t* s) const {
-        std::uint8_t x = 0;
-        for (int i = 0; i < 15; ++i) {
-            x ^= s[i];
-        }
-        return x == s[15] && Contains(SignedTime(s));
-    }
+    bool Valid(const std::uint8_t* s) const { return ChecksumHolds(Load(s)) && Contains(SignedTime(s)); }
 };
 
 LogDecoder::LogDecoder(UtcClock utcNow) : utcNow_(std::move(utcNow)) {}
@@ -142,7 +161,8 @@ std::size_t LogDecoder::CompactSector(LogSector sector, PackedSector packed) {
     std::size_t used = 0;
     for (std::size_t off = kLogSectorHeaderSize; off < kLogSectorSize; off += kTrackLogRecordSize) {
         const std::uint8_t* s = sector.data() + off;
-        if (IsSeparator(s) || IsFilled(s, 0xFF)) {
+        const SlotWords w = Load(s);
+        if (IsSeparator(w) || IsEmpty(w)) {
             continue;
         }
         std::memcpy(packed.data() + used, s, kTrackLogRecordSize);
@@ -162,15 +182,16 @@ void LogDecoder::DecodeSector(LogSector sector) {
     const YearWindow window = MakeYearWindow();
     for (std::size_t off = kLogSectorHeaderSize; off < kLogSectorSize; off += kTrackLogRecordSize) {
         const std::uint8_t* s = sector.data() + off;
-        if (IsSegmentMarker(s)) {
+        const SlotWords w = Load(s);
+        if (IsSegmentMarker(w)) {
             StoreEntry(s, kSegmentMarker);
             ++segmentMarkerCount_;
             continue;
         }
-        if (IsSeparator(s) || IsFilled(s, 0xFF)) {
+        if (IsSeparator(w) || IsEmpty(w)) {
             continue;
         }
-        if (IsWaypointMarker(s)) {
+        if (IsWaypointMarker(w)) {
             // The next slot is the waypoint, judged as a record whatever it
             // holds. At the end of the sector the waypoint stays pending for
             // the next record stored.
@@ -206,11 +227,12 @@ void LogDecoder::RebuildOrdered() {
     // from the beginning up to the newest record. Without a wrap the start
     // is 0 and this copies everything in memory order.
     const auto start = static_cast<std::ptrdiff_t>(wrapStartIndex_);
-    orderedRecords_.resize(storedRecords_.size());
-    orderedKinds_.resize(storedKinds_.size());
-    std::rotate_copy(storedRecords_.begin(), storedRecords_.begin() + start, storedRecords_.end(),
-                     orderedRecords_.begin());
-    std::rotate_copy(storedKinds_.begin(), storedKinds_.begin() + start, storedKinds_.end(), orderedKinds_.begin());
+    orderedRecords_.clear();
+    orderedRecords_.insert(orderedRecords_.end(), storedRecords_.begin() + start, storedRecords_.end());
+    orderedRecords_.insert(orderedRecords_.end(), storedRecords_.begin(), storedRecords_.begin() + start);
+    orderedKinds_.clear();
+    orderedKinds_.insert(orderedKinds_.end(), storedKinds_.begin() + start, storedKinds_.end());
+    orderedKinds_.insert(orderedKinds_.end(), storedKinds_.begin(), storedKinds_.begin() + start);
     orderedStale_ = false;
 }
 
@@ -388,8 +410,7 @@ bool WriteSectorRaw(std::span<const std::uint8_t, kLogSectorSize> packed, Atomic
     std::size_t runStart = 0;
     bool inRun = false;
     for (std::size_t off = 0; off <= kLogSectorSize; off += kTrackLogRecordSize) {
-        const bool keep = off < kLogSectorSize && !IsFilled(packed.data() + off, 0xFF) &&
-                          !IsFilled(packed.data() + off, 0x00);
+        const bool keep = off < kLogSectorSize && !IsEmpty(Load(packed.data() + off)) && !IsZero(Load(packed.data() + off));
         if (keep && !inRun) {
             runStart = off;
             inRun = true;
