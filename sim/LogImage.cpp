@@ -237,6 +237,18 @@ std::vector<std::uint8_t> LogImage::ExpectedWaypointBytes() const {
     return out;
 }
 
+std::vector<std::uint8_t> LogImage::ExpectedSourceBytes(std::size_t sectors, std::size_t start) const {
+    std::vector<std::uint8_t> out;
+    const std::size_t capacity = sectors * kSlotsPerSector;
+    for (std::size_t slot = 0; slot < capacity; ++slot) {
+        const std::size_t i = (slot + capacity - start) % capacity;
+        if (i < slots_.size() && kinds_[i] != Kind::kSkipped) {
+            out.insert(out.end(), slots_[i].begin(), slots_[i].end());
+        }
+    }
+    return out;
+}
+
 bool LogImage::HasWaypointMarker() const {
     for (Kind k : kinds_) {
         if (k == Kind::kWaypointMarker) {

@@ -85,6 +85,10 @@ public:
     std::vector<std::uint8_t> ExpectedWaypointBytes() const;
     bool HasWaypointMarker() const;
 
+    // The source record file of an image built with these arguments: every
+    // slot but separators and empty ones, in address order.
+    std::vector<std::uint8_t> ExpectedSourceBytes(std::size_t sectors, std::size_t start) const;
+
     struct ExpectedFile {
         std::string name;  // file name, no folder
         std::vector<std::uint8_t> bytes;
