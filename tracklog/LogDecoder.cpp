@@ -51,15 +51,6 @@ bool IsSeparator(SlotWords w) {
 bool IsEmpty(SlotWords w) { return w.a == kAllOnes && w.b == kAllOnes; }
 bool IsZero(SlotWords w) { return w.a == 0 && w.b == 0; }
 
-// Byte 15 equals the XOR of bytes 0-14 exactly when all 16 bytes XOR to 0.
-bool ChecksumHolds(SlotWords w) {
-    std::uint64_t x = w.a ^ w.b;
-    x ^= x >> 32;
-    x ^= x >> 16;
-    x ^= x >> 8;
-    return (x & 0xFF) == 0;
-}
-
 std::int32_t SignedTime(const std::uint8_t* s) {
     const std::uint32_t v = static_cast<std::uint32_t>(s[0]) | static_cast<std::uint32_t>(s[1]) << 8 |
                             static_cast<std::uint32_t>(s[2]) << 16 | static_cast<std::uint32_t>(s[3]) << 24;
@@ -118,7 +109,10 @@ struct LogDecoder::YearWindow {
         return year >= firstYear && year <= lastYear;
     }
 
-    bool Valid(const std::uint8_t* s) const { return ChecksumHolds(Load(s)) && Contains(SignedTime(s)); }
+    bool Valid(const std::uint8_t* s) const {
+        return RecordChecksumValid(std::span<const std::uint8_t, kTrackLogRecordSize>(s, kTrackLogRecordSize)) &&
+               Contains(SignedTime(s));
+    }
 };
 
 LogDecoder::LogDecoder(UtcClock utcNow) : utcNow_(std::move(utcNow)) {}
