@@ -7,7 +7,9 @@
 //   2. separator       bytes 0-6 all 0xAA, 12-15 all 0xBB (7-11 anything)
 //   3. empty           all 16 bytes 0xFF
 //   4. waypoint marker "ORVIKTK511WAYPNT": the next slot is a waypoint
-//                      record, judged as a record without any other test
+//                      record, judged as a record without any other test;
+//                      when it is not valid, or the marker ends a sector,
+//                      the next valid record stored is the waypoint
 //   5. anything else   a TrackLogRecord, kept when valid
 // A record is valid when its checksum holds and the calendar year of its
 // utcTime in local time lies within the current UTC year +-3. utcTime is
