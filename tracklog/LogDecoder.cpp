@@ -322,7 +322,13 @@ void LogDecoder::WriteTrlFiles(const std::string& folder, const std::string& use
         }
     }
 
-    const std::string prefix = folder + SafeFileNamePart(userName) + "_L-731_";
+    // The folder comes first in every path; without its closing '/' the
+    // files would land beside it instead of inside it.
+    std::string prefix = folder;
+    if (!prefix.empty() && prefix.back() != '/') {
+        prefix += '/';
+    }
+    prefix += SafeFileNamePart(userName) + "_L-731_";
     std::unordered_set<std::string> used;
     TrlOutput total{prefix + "Total_Start_" + totalStart + "_Finish_" + totalFinish, {}, writeTotalTrackLog};
     TrlOutput waypoints{prefix + "Waypoints", {}, waypointCount_ > 0};

@@ -101,8 +101,8 @@ public:
     // Takes the next sector in address order.
     void DecodeSector(LogSector sector);
 
-    // Writes the .trl files into folder (copied verbatim to the front of
-    // every path: give it with its trailing '/'). Status lines go to host.
+    // Writes the .trl files into folder (put in front of every path, with a
+    // '/' added when it lacks one). Status lines go to host.
     void WriteTrlFiles(const std::string& folder, const std::string& userName,
                        bool writeTotalTrackLog, TrlConversionHost& host);
 

@@ -322,7 +322,7 @@ TEST(LogDecoderTest, NamesStayInTheFolderAndFailuresAreReported) {
     const std::string in = outer.path + "in/";
     fs::create_directories(in + "___x____L-731_Waypoints.trl");  // a folder where the waypoint file goes
     Host host;
-    decoder.WriteTrlFiles(in, "../x/..", true, host);
+    decoder.WriteTrlFiles(outer.path + "in", "../x/..", true, host);  // the '/' is added
     const std::string seg1 = in + "___x____L-731_Start_20240601-120000_Finish_20240601-120000";
     const std::string seg2 = in + "___x____L-731_Start_20240601-130000_Finish_20240601-130000";
     const std::string total = in + "___x____L-731_Total_Start_20240601-120000_Finish_20240601-130000";
