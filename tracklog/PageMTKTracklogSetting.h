@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "device/CommandEngine.h"
+#include "tracklog/LogDecoder.h"
 #include "ui/Page.h"
 
 class CPageMTKTracklogSetting : public CPage, public CommandEngine {
@@ -16,4 +17,7 @@ public:
     // Flags of the log upload: end its receive loop; a block timed out.
     std::atomic<int> stopReceive{0};
     std::atomic<int> blockTimedOut{0};
+
+    // The log memory decoder of the upload and its .trl files.
+    LogDecoder logDecoder;
 };
