@@ -11,6 +11,7 @@
 #include <zlib.h>
 
 #include "device/ModelTable.h"
+#include "support/AtomicFile.h"
 
 namespace update {
 
@@ -214,18 +215,10 @@ ImageStatus WritePayloadFile(const std::string& tempPayloadPath, std::span<const
     if (tempPayloadPath.empty() || tempPayloadPath.size() > kMaxPathLength) {
         return ImageStatus::PathTooLong;
     }
-    std::error_code ec;
-    if (fs::is_directory(tempPayloadPath, ec)) {
-        return ImageStatus::WriteFailed;
-    }
-    std::FILE* out = std::fopen(tempPayloadPath.c_str(), "wb");
-    if (out == nullptr) {
-        return ImageStatus::WriteFailed;
-    }
-    bool ok = payload.empty() || std::fwrite(payload.data(), 1, payload.size(), out) == payload.size();
-    ok = std::fflush(out) == 0 && ok;
-    ok = std::fclose(out) == 0 && ok;
-    if (!ok) {
+    // A new file beside the name, renamed over it: a link standing there is
+    // replaced, never written through; a folder there is refused.
+    if (!WriteFileAtomically(tempPayloadPath,
+                             std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()))) {
         RemovePayloadFile(tempPayloadPath);
         return ImageStatus::WriteFailed;
     }

@@ -139,8 +139,10 @@ ImageStatus LoadUpdateFile(const std::string& path, std::vector<std::uint8_t>& b
 // LoadUpdateFile, then ParseUpdateImage.
 ImageStatus ReadUpdateImage(const std::string& path, ImageMode mode, UpdateImage& image);
 
-// Writes the payload to the temporary payload file (created or truncated).
-// A file that could not be written completely is removed again.
+// Writes the payload to the temporary payload file: a new file in its folder,
+// renamed over the name, so a link of that name is replaced and whatever it
+// points to is left alone. When the payload cannot be written completely the
+// name is removed (never a folder, never a link's target).
 ImageStatus WritePayloadFile(const std::string& tempPayloadPath, std::span<const std::uint8_t> payload);
 
 // Removes a temporary payload file if one is there. Never removes anything

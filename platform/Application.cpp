@@ -6,6 +6,8 @@
 #include <QStyleFactory>
 #include <cstdlib>
 
+#include <xcb/xcb.h>
+
 namespace platform {
 
 std::string DisplayProblem() {
@@ -15,8 +17,21 @@ std::string DisplayProblem() {
     }
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((x11 && *x11) || (wayland && *wayland)) {
+    if (wayland && *wayland) {
         return {};
+    }
+    if (x11 && *x11) {
+        // The toolkit aborts when the X server does not answer; ask it first
+        // (connection and set-up, as the toolkit's own first step does).
+        xcb_connection_t* connection = xcb_connect(x11, nullptr);
+        const bool reached = xcb_connection_has_error(connection) == 0;
+        xcb_disconnect(connection);
+        if (reached) {
+            return {};
+        }
+        return "cannot open the display " + std::string(x11) +
+               ": no X server answers there; start one, correct DISPLAY, "
+               "or set QT_QPA_PLATFORM=offscreen to run without one";
     }
     return "no display: set DISPLAY (or WAYLAND_DISPLAY) to show the window, "
            "or QT_QPA_PLATFORM=offscreen to run without one";

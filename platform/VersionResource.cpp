@@ -323,6 +323,10 @@ bool VerQueryValue(const void* block, const std::string& subBlock, const void** 
     if (parts.empty()) {
         if (root.valueLength == 0) return false;
     }
+    // A string of a string table comes back as text, its length counted in
+    // 16-bit characters; one whose type word says binary was validated for
+    // valueLength bytes only, so reading it as text would run past them.
+    if (parts.size() == 3 && EqualsNoCase(parts[0], "StringFileInfo") && current.type != 1) return false;
     *value = current.value;
     *length = current.valueLength;
     return true;

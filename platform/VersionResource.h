@@ -57,7 +57,8 @@ bool GetFileVersionInfo(const std::string& path, std::uint32_t size, void* buffe
 // Looks up a value by path ("\\", "\\VarFileInfo\\Translation",
 // "\\StringFileInfo\\041104B0\\ProductName"). Texts come back as UTF-16LE
 // with their terminating zero; length is in bytes for binary values and in
-// 16-bit characters for texts.
+// 16-bit characters for texts. A string-table value whose type word does not
+// say text is not found.
 bool VerQueryValue(const void* block, const std::string& subBlock, const void** value, std::uint32_t* length);
 // The UTF-8 form of a text value found by VerQueryValue.
 std::string VersionTextToUtf8(const void* value, std::uint32_t length);

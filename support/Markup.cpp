@@ -1,6 +1,7 @@
 #include "support/Markup.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace {
 
@@ -60,6 +61,32 @@ std::size_t Utf8SequenceLength(std::string_view text, std::size_t i) {
     return length;
 }
 
+// The code point of a valid UTF-8 sequence of the given length at text[i].
+std::uint32_t DecodeUtf8(std::string_view text, std::size_t i, std::size_t length) {
+    static constexpr unsigned char kLeadMask[5] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    std::uint32_t code = static_cast<unsigned char>(text[i]) & kLeadMask[length];
+    for (std::size_t k = 1; k < length; ++k) {
+        code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
+    }
+    return code;
+}
+
+// The characters XML 1.0 lets a name start with, and those it lets follow.
+bool IsNameStartChar(std::uint32_t c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c == ':' ||
+           (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||
+           (c >= 0x370 && c <= 0x37D) || (c >= 0x37F && c <= 0x1FFF) ||
+           (c >= 0x200C && c <= 0x200D) || (c >= 0x2070 && c <= 0x218F) ||
+           (c >= 0x2C00 && c <= 0x2FEF) || (c >= 0x3001 && c <= 0xD7FF) ||
+           (c >= 0xF900 && c <= 0xFDCF) || (c >= 0xFDF0 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0xEFFFF);
+}
+
+bool IsNameChar(std::uint32_t c) {
+    return IsNameStartChar(c) || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 0xB7 ||
+           (c >= 0x300 && c <= 0x36F) || (c >= 0x203F && c <= 0x2040);
+}
+
 }  // namespace
 
 CMarkup::CMarkup() { SetDocument({}); }
@@ -102,14 +129,21 @@ bool CMarkup::IsXmlName(std::string_view name) {
     if (name.empty()) {
         return false;
     }
-    for (std::size_t i = 0; i < name.size(); ++i) {
+    for (std::size_t i = 0; i < name.size();) {
         const unsigned char c = static_cast<unsigned char>(name[i]);
-        const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' ||
-                            c == ':' || c >= 0x80;
-        const bool other = (c >= '0' && c <= '9') || c == '-' || c == '.';
-        if (!letter && !(i > 0 && other)) {
+        std::uint32_t code = c;
+        std::size_t length = 1;
+        if (c >= 0x80) {
+            length = Utf8SequenceLength(name, i);
+            if (length == 0) {
+                return false;  // not UTF-8
+            }
+            code = DecodeUtf8(name, i, length);
+        }
+        if (!IsNameStartChar(code) && !(i > 0 && IsNameChar(code))) {
             return false;
         }
+        i += length;
     }
     return true;
 }
@@ -134,6 +168,12 @@ std::string CMarkup::EscapeText(std::string_view text, bool attribute) {
         ++i;
         if (byte < 0x20 && !IsBlank(c)) {
             out += kReplacementChar;
+        } else if (c == '\r') {
+            out += "&#13;";  // a reader would make LF of a raw CR
+        } else if (attribute && c == '\t') {
+            out += "&#9;";  // a reader would make blanks of these in a value
+        } else if (attribute && c == '\n') {
+            out += "&#10;";
         } else if (c == '&') {
             out += "&amp;";
         } else if (c == '<') {
@@ -159,13 +199,7 @@ int CMarkup::AllocateSpan() {
     return nextFreeSpan++;
 }
 
-int CMarkup::LastChild(int parent) const {
-    int child = spans[parent].firstChildSpan;
-    while (child && spans[child].nextSiblingSpan) {
-        child = spans[child].nextSiblingSpan;
-    }
-    return child;
-}
+int CMarkup::LastChild(int parent) const { return spans[parent].lastChildSpan; }
 
 void CMarkup::ReplaceDocumentText(int offset, int length, const std::string& text) {
     const std::size_t at = std::min(static_cast<std::size_t>(std::max(offset, 0)), document.size());
@@ -174,17 +208,48 @@ void CMarkup::ReplaceDocumentText(int offset, int length, const std::string& tex
     document.replace(at, count, text);
 }
 
-void CMarkup::ShiftSpans(int from, int delta, int skipA, int skipB) {
-    for (int i = 1; i < nextFreeSpan; ++i) {
-        if (i == skipA || i == skipB) {
+void CMarkup::ShiftSpan(int index, int from, int delta) {
+    ElementSpan& span = spans[index];
+    for (int* offset : {&span.startTagLeft, &span.startTagRight, &span.endTagLeft, &span.endTagRight}) {
+        if (*offset >= from) {
+            *offset += delta;
+        }
+    }
+}
+
+void CMarkup::ShiftSubtree(int top, int from, int delta, int skipA, int skipB) {
+    // Depth first through the links, back up by the parent links.
+    int node = top;
+    for (;;) {
+        if (node != skipA && node != skipB) {
+            ShiftSpan(node, from, delta);
+        }
+        if (spans[node].firstChildSpan) {
+            node = spans[node].firstChildSpan;
             continue;
         }
-        ElementSpan& span = spans[i];
-        for (int* offset :
-             {&span.startTagLeft, &span.startTagRight, &span.endTagLeft, &span.endTagRight}) {
-            if (*offset >= from) {
-                *offset += delta;
-            }
+        while (node != top && !spans[node].nextSiblingSpan) {
+            node = spans[node].parentSpan;
+        }
+        if (node == top) {
+            return;
+        }
+        node = spans[node].nextSiblingSpan;
+    }
+}
+
+void CMarkup::ShiftSpans(int anchor, int from, int delta, int skipA, int skipB) {
+    // Only the anchor's subtree, what follows it at its level and every level
+    // above, and the elements around it can hold an offset at or after from;
+    // everything before it is left as it is.
+    ShiftSubtree(anchor, from, delta, skipA, skipB);
+    for (int node = anchor; node != 0; node = spans[node].parentSpan) {
+        for (int next = spans[node].nextSiblingSpan; next; next = spans[next].nextSiblingSpan) {
+            ShiftSubtree(next, from, delta, skipA, skipB);
+        }
+        const int parent = spans[node].parentSpan;
+        if (parent != 0 && parent != skipA && parent != skipB) {
+            ShiftSpan(parent, from, delta);
         }
     }
 }
@@ -290,11 +355,14 @@ bool CMarkup::InsertElement(std::string_view name, std::string_view text, bool c
         element.nextSiblingSpan = spans[parent].firstChildSpan;
         spans[parent].firstChildSpan = span;
     }
+    if (!element.nextSiblingSpan) {
+        spans[parent].lastChildSpan = span;
+    }
     spans[span] = element;
 
     const int delta = static_cast<int>(insert.size()) - replaced;
     ReplaceDocumentText(spliceAt, replaced, insert);
-    ShiftSpans(spliceAt + replaced, delta, span, emptyParent ? parent : 0);
+    ShiftSpans(span, spliceAt + replaced, delta, span, emptyParent ? parent : 0);
     if (emptyParent) {
         ElementSpan& reopened = spans[parent];
         reopened.startTagRight -= 1;
@@ -377,7 +445,7 @@ bool CMarkup::SetAttribute(int pos, std::string_view name, std::string_view valu
             // The escaped value holds neither quote, so it fits either.
             const int length = valueEnd - valueStart;
             ReplaceDocumentText(valueStart, length, escaped);
-            ShiftSpans(valueEnd, static_cast<int>(escaped.size()) - length, 0, 0);
+            ShiftSpans(pos, valueEnd, static_cast<int>(escaped.size()) - length, 0, 0);
             return true;
         }
         i = valueEnd + 1;
@@ -385,7 +453,7 @@ bool CMarkup::SetAttribute(int pos, std::string_view name, std::string_view valu
 
     const std::string insert = " " + std::string(name) + "=\"" + escaped + "\"";
     ReplaceDocumentText(tagEnd, 0, insert);
-    ShiftSpans(tagEnd, static_cast<int>(insert.size()), 0, 0);
+    ShiftSpans(pos, tagEnd, static_cast<int>(insert.size()), 0, 0);
     return true;
 }
 

@@ -22,7 +22,7 @@
 class CMarkup {
 public:
     // Offsets into the document of one element's tags, and its links (indices
-    // into the span table, 0 = none). An empty element "<a/>" has
+    // into the span table, 0 = none). Span 0 stands for the document. An empty element "<a/>" has
     // startTagRight == endTagLeft + 1 (endTagLeft is its "/").
     struct ElementSpan {
         int startTagLeft = 0;
@@ -32,6 +32,7 @@ public:
         int parentSpan = 0;
         int firstChildSpan = 0;
         int nextSiblingSpan = 0;
+        int lastChildSpan = 0;
 
         bool IsEmptyElement() const { return startTagRight == endTagLeft + 1; }
     };
@@ -74,10 +75,14 @@ public:
     std::string GetTagName() const;
 
     // Escapes "&", "<" and a ">" that would close "]]>" (text), and also the
-    // apostrophe and the double quote (attribute). Invalid UTF-8 bytes and
-    // control characters that XML 1.0 does not allow become U+FFFD.
+    // apostrophe and the double quote (attribute). CR goes as "&#13;" (a
+    // reader would turn it into LF), and in attributes TAB and LF go as
+    // "&#9;" and "&#10;" (a reader would turn them into blanks). Invalid
+    // UTF-8 bytes and control characters that XML 1.0 does not allow become
+    // U+FFFD.
     static std::string EscapeText(std::string_view text, bool attribute);
-    // True for a name that XML accepts as an element or attribute name.
+    // True for a name that XML accepts as an element or attribute name: UTF-8
+    // made of XML 1.0 name characters, a name start character first.
     static bool IsXmlName(std::string_view name);
 
 private:
@@ -87,8 +92,12 @@ private:
     // Replaces length bytes at offset with text.
     void ReplaceDocumentText(int offset, int length, const std::string& text);
     // Moves every offset at or after from by delta, except those of the
-    // spans skipA and skipB.
-    void ShiftSpans(int from, int delta, int skipA, int skipB);
+    // spans skipA and skipB. from lies in or after the element anchor, so
+    // only it, its subtree and what follows it are visited: the cost is the
+    // number of elements after the change, not the size of the document.
+    void ShiftSpans(int anchor, int from, int delta, int skipA, int skipB);
+    void ShiftSubtree(int top, int from, int delta, int skipA, int skipB);
+    void ShiftSpan(int index, int from, int delta);
     int LastChild(int parent) const;
     void SetPosition(int parent, int main, int child);
 

@@ -120,10 +120,13 @@ bool CTool::DateToSeconds(std::span<const std::uint8_t, 6> date, std::int64_t& s
 
 void CTool::SecondsToDate(std::int64_t seconds, DeviceDate& date) {
     date = DeviceDate{};
-    const std::int64_t t = seconds - kSeconds2000;
-    if (t < 1000) {
+    // Before 2000-01-01 00:16:40 and past the last second a year byte holds
+    // (2255-12-31 23:59:59) there is no device date; checked before any
+    // arithmetic so that no value overflows.
+    if (seconds < kSeconds2000 + 1000 || seconds > kLastDateSeconds) {
         return;
     }
+    const std::int64_t t = seconds - kSeconds2000;
     const std::int64_t cycles = t / kCycleSeconds;
     const std::int64_t rest = t - cycles * kCycleSeconds;
     for (int row = 0; row < 4; ++row) {

@@ -64,6 +64,9 @@ public:
     static constexpr std::int64_t kSeconds2000 = 946684800;
     // Four calendar years, one of them a leap year.
     static constexpr std::int64_t kCycleSeconds = 126230400;
+    // The last second a device date can hold: 2255-12-31 23:59:59 by the
+    // device's calendar, the end of 64 four-year cycles.
+    static constexpr std::int64_t kLastDateSeconds = kSeconds2000 + 64 * kCycleSeconds - 1;
     // String id of the program's registry root text (absent: empty).
     static constexpr unsigned kRegistryRootStringId = 112;
 
@@ -75,7 +78,8 @@ public:
     // and second are taken as they are.
     static bool DateToSeconds(std::span<const std::uint8_t, 6> date, std::int64_t& seconds);
     // Device date of a count of seconds since 1970. Before 2000-01-01
-    // 00:16:40 (and past what a year byte can hold) the date is all zero.
+    // 00:16:40 and after kLastDateSeconds (what a year byte can hold) the
+    // value is refused: the date is all zero.
     static void SecondsToDate(std::int64_t seconds, DeviceDate& date);
     // Seconds of a 15-character text "MMDD20YY hhmmss" (the FormatDate
     // layout); 0 when the text does not hold a valid date and time.

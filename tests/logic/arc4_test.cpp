@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <sstream>
@@ -55,6 +56,17 @@ struct RfcVector {
     const char* key;
     const char* lines;
 };
+
+void PrintTo(const RfcVector& v, std::ostream* out) { *out << v.name; }
+
+// "40 bits, 0x0102030405" names its test "40bits0x0102030405".
+std::string VectorTestName(const ::testing::TestParamInfo<RfcVector>& info) {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p) {
+        if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+    }
+    return name;
+}
 
 // RFC 6229, section 2: keystream samples of 16 bytes at 18 offsets.
 const RfcVector kVectors[] = {
@@ -154,7 +166,7 @@ TEST_P(Arc4Rfc6229, OneStreamAcrossCallsOfAnySize) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rfc6229, Arc4Rfc6229, ::testing::ValuesIn(kVectors));
+INSTANTIATE_TEST_SUITE_P(Rfc6229, Arc4Rfc6229, ::testing::ValuesIn(kVectors), VectorTestName);
 
 TEST(Arc4, KnownPlaintextAndTheWayBack) {
     // The classic "Key" / "Plaintext" pair.

@@ -248,7 +248,7 @@ TEST(MarkupEscape, TextAndAttributeValues) {
     EXPECT_EQ(CMarkup::EscapeText("it's \"q\"", false), "it's \"q\"");
     // Multibyte characters are copied whole; bytes that are no character, and
     // control characters XML does not allow, become U+FFFD.
-    EXPECT_EQ(CMarkup::EscapeText("東京 😀\t\r\n", false), "東京 😀\t\r\n");
+    EXPECT_EQ(CMarkup::EscapeText("東京 😀\t\n", false), "東京 😀\t\n");
     EXPECT_EQ(CMarkup::EscapeText("a\x01" "b\xFF" "c\xE6\x97", false),
               "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c\xEF\xBF\xBD\xEF\xBF\xBD");
     EXPECT_EQ(CMarkup::EscapeText("\xED\xA0\x80", false),
@@ -273,6 +273,58 @@ TEST(MarkupEscape, EscapedDocumentIsWellFormed) {
     EXPECT_EQ(Xmllint(doc), "ok");
     // The check itself tells a broken document.
     EXPECT_NE(Xmllint("<name>a&b<c</name>\r\n"), "ok");
+}
+
+// A reader hands back exactly the CR, TAB and LF that went in: text keeps TAB
+// and LF raw, everything else goes as a character reference.
+TEST(MarkupEscape, LineBreaksAndTabsSurviveAReader) {
+    EXPECT_EQ(CMarkup::EscapeText("a\tb\nc\rd", false), "a\tb\nc&#13;d");
+    EXPECT_EQ(CMarkup::EscapeText("a\tb\nc\rd", true), "a&#9;b&#10;c&#13;d");
+    CMarkup xml;
+    xml.AddElement("r");
+    xml.AddAttribute("v", "1\t2\n3\r\n4");
+    xml.AddChildElement("t", "x\r\ny\rz\t");
+    const std::string doc = xml.GetDocument();
+    EXPECT_EQ(doc, "<r v=\"1&#9;2&#10;3&#13;&#10;4\">\r\n<t>x&#13;\ny&#13;z\t</t>\r\n</r>\r\n");
+    if (!HaveXmllint()) {
+        GTEST_SKIP() << "xmllint not installed";
+    }
+    // xmllint reads the values back; od shows them byte by byte.
+    const fs::path path = fs::temp_directory_path() / ("pellora-markup-cr-" + std::to_string(::getpid()) + ".xml");
+    std::ofstream(path, std::ios::binary) << doc;
+    auto read = [&](const std::string& xpath) {
+        std::string out;
+        if (std::FILE* pipe = popen(("xmllint --xpath '" + xpath + "' '" + path.string() + "'").c_str(), "r")) {
+            char buffer[256];
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+            pclose(pipe);
+        }
+        if (!out.empty() && out.back() == '\n') {
+            out.pop_back();  // xmllint ends its answer with a line
+        }
+        return out;
+    };
+    EXPECT_EQ(read("string(/r/@v)"), "1\t2\n3\r\n4");
+    EXPECT_EQ(read("string(/r/t)"), "x\r\ny\rz\t");
+    fs::remove(path);
+}
+
+TEST(MarkupName, NamesXmlRefusesAreRefused) {
+    for (const char* good : {"a", "gx:b-1.c", "_x", "名前", "é", "a·b", "x\xCC\x81", "\xF0\x90\x80\x80"}) {
+        EXPECT_TRUE(CMarkup::IsXmlName(good)) << good;
+    }
+    // Invalid UTF-8, ×, ÷, no-break space, zero-width space, ideographic
+    // space, a combining mark first, a digit first.
+    for (const char* bad : {"a\xFF", "\xC3", "a\xC3\x97", "a\xC3\xB7", "a\xC2\xA0", "a\xE2\x80\x8B",
+                            "a\xE3\x80\x80", "\xCC\x81x", "1a", "a b", ""}) {
+        EXPECT_FALSE(CMarkup::IsXmlName(bad)) << bad;
+    }
+    CMarkup xml;
+    EXPECT_FALSE(xml.AddElement("a\xC3\x97"));
+    ASSERT_TRUE(xml.AddElement("a"));
+    EXPECT_FALSE(xml.AddAttribute("b\xE3\x80\x80", "1"));
+    EXPECT_FALSE(xml.AddChildElement("\x80"));
+    EXPECT_EQ(xml.GetDocument(), "<a/>\r\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -311,8 +363,8 @@ void Serialise(const Node& node, std::string& out) {
 TEST(MarkupModel, RandomBuildsMatchATreeModel) {
     std::mt19937 random(20240611);
     const char* names[] = {"a", "Placemark", "name", "gx:b"};
-    const char* texts[] = {"", "x", "a&b", "<t>", "時刻\n", "1 2 3"};
-    const char* values[] = {"v", "\"q\"", "a<b", "'", ""};
+    const char* texts[] = {"", "x", "a&b", "<t>", "時刻\n", "1\t2\r3"};
+    const char* values[] = {"v", "\"q\"", "a<b", "'", "\t\r\n"};
     for (int round = 0; round < 60; ++round) {
         CMarkup xml;
         Node root;  // holds the top element

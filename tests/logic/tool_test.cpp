@@ -82,6 +82,12 @@ TEST(ToolDate, DatesPast2038ComeOutRight) {
     // Past what a year byte holds: the zero date, as before 2000.
     EXPECT_EQ(ToDate(CTool::kSeconds2000 + 64 * CTool::kCycleSeconds), DeviceDate{});
     EXPECT_EQ(ToDate(INT64_MAX), DeviceDate{});
+    // The ends of the range: the last second of 2255 has a date, the most
+    // negative count is refused without overflowing.
+    EXPECT_EQ(ToDate(CTool::kLastDateSeconds), Date(2255, 12, 31, 23, 59, 59));
+    EXPECT_EQ(ToSeconds(Date(2255, 12, 31, 23, 59, 59)), CTool::kLastDateSeconds);
+    EXPECT_EQ(ToDate(INT64_MIN), DeviceDate{});
+    EXPECT_EQ(ToDate(INT64_MIN + 1), DeviceDate{});
 }
 
 TEST(ToolDate, Sweep2000To2099AgainstTimegmAndGmtime) {

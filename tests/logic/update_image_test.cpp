@@ -530,6 +530,30 @@ TEST_F(UpdateFileTest, UpdateFileIsNeverOverwritten) {
     EXPECT_EQ(CheckUpdateFile(Path("dir_QVR.zep"), Device()).status, ImageStatus::CannotOpen);
 }
 
+// A link standing at the payload's name is replaced, never written through,
+// whether its target exists or not; removing the payload removes the name.
+TEST_F(UpdateFileTest, PayloadNameHeldByALink) {
+    const Bytes payload = Random(3000, 18);
+    const std::string file = Put("fw_QVR.zep", HeaderImage(Header{}, payload));
+    const Bytes victim = Random(100, 19);
+    for (const std::string& target : {Put("victim.txt", victim), Path("planted.txt")}) {
+        fs::remove(Temp());
+        fs::create_symlink(target, Temp());
+        const UpdateFileCheck r = CheckUpdateFile(file, Device());
+        EXPECT_EQ(r.outcome, CheckOutcome::Accepted);
+        EXPECT_FALSE(fs::is_symlink(Temp()));
+        EXPECT_EQ(ReadAll(Temp()), payload);
+    }
+    EXPECT_EQ(ReadAll(Path("victim.txt")), victim);
+    EXPECT_FALSE(fs::exists(Path("planted.txt")));
+
+    fs::remove(Temp());
+    fs::create_symlink(Path("victim.txt"), Temp());
+    RemovePayloadFile(Temp());
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Temp())));
+    EXPECT_EQ(ReadAll(Path("victim.txt")), victim);
+}
+
 // The firmware page's use: header form only, the header is not compared.
 TEST_F(UpdateFileTest, ExtractFirmwarePayload) {
     const Bytes payload = Random(4000, 17);

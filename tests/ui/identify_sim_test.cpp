@@ -37,6 +37,8 @@ struct ModelCase {
     int banner;
 };
 
+void PrintTo(const ModelCase& c, std::ostream* out) { *out << c.preset; }
+
 class IdentifySimTest : public ::testing::TestWithParam<ModelCase>, protected testsupport::SimWindow {
 protected:
     void Start(const std::string& preset, const std::string& firmware = "", const std::string& hardware = "",
