@@ -44,6 +44,10 @@ namespace {
 // firmware, hardware, file verdict, update state, percentage, warning line.
 const int kTextControls[] = {1003, 1011, 1013, 1199, 1228, 1233, 1234, 1237};
 const int kProgressBar = 1093;
+// The steps' controls of the page, the main window's buttons and its banner.
+const int kPageSteps[] = {1005, 1116, 1002, 1192, 1239, 1224};
+const int kWindowButtons[] = {1, 2, 1001, 1002, 1095};
+const int kBanner = 1046;
 
 struct SessionCase {
     std::string path;
@@ -217,6 +221,17 @@ std::vector<std::string> SessionRunner::FinalTexts() const {
         texts.push_back("= " + std::to_string(id) + " " + session::Escape(page->GetDlgItemText(id), true));
     }
     texts.push_back("= " + std::to_string(kProgressBar) + " " + std::to_string(page->GetProgressPos(kProgressBar)));
+    std::string enabled = "= page enabled:";
+    for (int id : kPageSteps) {
+        if (page->IsDlgItemEnabled(id)) enabled += " " + std::to_string(id);
+    }
+    texts.push_back(enabled);
+    enabled = "= window enabled:";
+    for (int id : kWindowButtons) {
+        if (window->IsDlgItemEnabled(id)) enabled += " " + std::to_string(id);
+    }
+    texts.push_back(enabled);
+    texts.push_back("= banner " + std::to_string(window->GetDlgItemBitmap(kBanner)));
     for (const auto& text : ui.MessageTexts()) texts.push_back("= box " + session::Escape(text, true));
     return texts;
 }
