@@ -7,6 +7,7 @@
 #include <QImage>
 #include <cctype>
 #include <memory>
+#include <ostream>
 
 #include "SimWindow.h"
 #include "UiTestUtil.h"
@@ -33,6 +34,8 @@ struct ModelCase {
     const char* hardwareText;
     int banner;
 };
+
+void PrintTo(const ModelCase& c, std::ostream* out) { *out << c.preset; }
 
 class IdentifySimTest : public ::testing::TestWithParam<ModelCase>, protected testsupport::SimWindow {
 protected:
