@@ -76,8 +76,18 @@ std::string ReadText(const std::string& path) {
     return text.str();
 }
 
-// "wrong-checksum, split=2, echo, delay=50, noise, noise=\x00$" or "none".
-bool ParseFaults(const std::string& text, sim::FaultOptions& faults) {
+// What the simulator plays: the line faults, and those of the flash and
+// serial-update targets.
+struct DeviceFaults {
+    sim::FaultOptions line;
+    sim::FlashTargetOptions flash;
+    sim::SerialUpdateOptions update;
+};
+
+// "wrong-checksum, split=2/100, echo, delay=50, noise, noise=\x00$, flash-silent,
+// flash-refuse-block=1, flash-bad-end-crc, refuse-key=0, refuse-chunk=1" or
+// "none".
+bool ParseFaults(const std::string& text, DeviceFaults& faults) {
     std::istringstream list(text);
     std::string item;
     while (std::getline(list, item, ',')) {
@@ -85,16 +95,26 @@ bool ParseFaults(const std::string& text, sim::FaultOptions& faults) {
         const auto eq = item.find('=');
         const std::string key = item.substr(0, eq);
         const std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
+        const int number = std::atoi(value.c_str());
         if (key == "none" || key.empty()) continue;
-        if (key == "wrong-checksum") faults.wrongChecksum = true;
-        else if (key == "echo") faults.echo = true;
-        else if (key == "silent") faults.silent = true;
-        else if (key == "split") faults.splitParts = std::atoi(value.c_str());
-        else if (key == "delay") faults.delayMs = std::atoi(value.c_str());
+        if (key == "wrong-checksum") faults.line.wrongChecksum = true;
+        else if (key == "echo") faults.line.echo = true;
+        else if (key == "silent") faults.line.silent = true;
+        else if (key == "split") {  // "split=N" or "split=N/MS" (the pause between pieces)
+            faults.line.splitParts = number;
+            if (const auto slash = value.find('/'); slash != std::string::npos)
+                faults.line.splitPauseMs = std::atoi(value.c_str() + slash + 1);
+        }
+        else if (key == "delay") faults.line.delayMs = number;
         else if (key == "noise") {
-            faults.lineNoise = true;
-            if (!session::Unescape(value, faults.noiseBytes)) return false;
-        } else return false;
+            faults.line.lineNoise = true;
+            if (!session::Unescape(value, faults.line.noiseBytes)) return false;
+        } else if (key == "flash-silent") faults.flash.silent = true;
+        else if (key == "flash-refuse-block") faults.flash.refuseImageBlock = number;
+        else if (key == "flash-bad-end-crc") faults.flash.corruptEndCrc = true;
+        else if (key == "refuse-key") faults.update = {.refuseKey = true, .keyRefusalValue = number};
+        else if (key == "refuse-chunk") faults.update = {.refuseChunk = number, .refuseChunkTimes = 9};
+        else return false;
     }
     return true;
 }
@@ -143,15 +163,17 @@ void SessionRunner::StartDevice(const session::SessionFile& file) {
     options.port = file.Value("port");
     options.portDir = portDir->Path();
     options.model = file.Value("model");
-    ASSERT_TRUE(ParseFaults(file.Value("faults"), options.faults)) << file.Value("faults");
+    DeviceFaults faults;
+    ASSERT_TRUE(ParseFaults(file.Value("faults"), faults)) << file.Value("faults");
+    options.faults = faults.line;
     device = std::make_unique<sim::DeviceSimulator>(options);
     sim::DeviceProfile profile = sim::ProfileForModel(file.Value("model"));
     if (!file.Value("firmware").empty()) profile.firmware = file.Value("firmware");
     if (!file.Value("hardware").empty()) profile.hardware = file.Value("hardware");
     sim::InstallDevice(*device, profile);
     if (file.Value("steps").find("execute") != std::string::npos) {
-        flashTarget = std::make_unique<sim::FlashTarget>(*device);
-        if (profile.modelName == "TK517") serialTarget = sim::InstallSerialUpdateTarget(*device);
+        flashTarget = std::make_unique<sim::FlashTarget>(*device, faults.flash);
+        if (profile.modelName == "TK517") serialTarget = sim::InstallSerialUpdateTarget(*device, faults.update);
     }
     std::string error;
     ASSERT_TRUE(device->Start(&error)) << error;
