@@ -24,6 +24,7 @@
 #include "SessionScript.h"
 #include "UiTestUtil.h"
 #include "device/PageDeviceSetting.h"
+#include "device/PageDownloadFW.h"
 #include "platform/Clock.h"
 #include "platform/FlashFiles.h"
 #include "platform/Ui.h"
@@ -48,6 +49,7 @@ const int kProgressBar = 1093;
 const int kPageSteps[] = {1005, 1116, 1002, 1192, 1239, 1224};
 const int kWindowButtons[] = {1, 2, 1001, 1002, 1095};
 const int kBanner = 1046;
+const int kFirmwareDownload = 1006;
 
 struct SessionCase {
     std::string path;
@@ -254,6 +256,14 @@ std::vector<std::string> SessionRunner::FinalTexts() const {
     }
     texts.push_back(enabled);
     texts.push_back("= banner " + std::to_string(window->GetDlgItemBitmap(kBanner)));
+    texts.push_back(std::string("= tab 0 ") + (window->tabControl.IsItemEnabled(0) ? "enabled" : "disabled"));
+    texts.push_back(std::string("= firmware page download ") +
+                    (window->FirmwarePage()->IsDlgItemEnabled(kFirmwareDownload) ? "enabled" : "disabled"));
+    texts.push_back("= model code " + std::to_string(theUtility.modelType));
+    if (!folders.empty()) {
+        const bool kept = fs::exists(fs::path(folders[0]) / "Orvik_FW_Temp.bin");
+        texts.push_back(std::string("= Orvik_FW_Temp.bin ") + (kept ? "kept" : "deleted"));
+    }
     for (const auto& text : ui.MessageTexts()) texts.push_back("= box " + session::Escape(text, true));
     return texts;
 }
