@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QPixmap>
+#include <QWidget>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -50,6 +52,7 @@ const int kPageSteps[] = {1005, 1116, 1002, 1192, 1239, 1224};
 const int kWindowButtons[] = {1, 2, 1001, 1002, 1095};
 const int kBanner = 1046;
 const int kFirmwareDownload = 1006;
+const int kPortCombo = 1116;
 
 struct SessionCase {
     std::string path;
@@ -157,6 +160,7 @@ protected:
     std::unique_ptr<COrvikUtilityDlg> window;
     CPageDeviceSetting* page = nullptr;
     std::vector<std::string> folders;
+    testsupport::TraceCapture traces;
 };
 
 void SessionRunner::StartDevice(const session::SessionFile& file) {
@@ -228,7 +232,8 @@ void SessionRunner::Play(const session::SessionFile& file, bool record) {
     std::size_t size = 0;
     unsigned seed = 0;
     ASSERT_EQ(std::sscanf(file.Value("payload").c_str(), "%zu bytes, seed %u", &size, &seed), 2);
-    ui.QueueFileAnswer(testsupport::WriteZep(folders[0], "update_QVR.zep", header, testsupport::SamplePayload(size, seed)));
+    const std::vector<std::uint8_t> payload = testsupport::SamplePayload(size, seed);
+    ui.QueueFileAnswer(testsupport::WriteZep(folders[0], "update_QVR.zep", header, payload));
     page->SendCommand(1192);  // Select File
     if (!page->IsDlgItemEnabled(1224)) return;
     platform::ScaledClock fast(10);
@@ -237,10 +242,29 @@ void SessionRunner::Play(const session::SessionFile& file, bool record) {
     ASSERT_TRUE(testsupport::WaitUntil([this] { return !page->IsWorkerRunning(); }, 120s));
     page->JoinWorker();
     QApplication::processEvents();
+    // A recording of a finished update holds what the device stored: the
+    // payload of the update file, byte for byte.
+    if (record && flashTarget->Completed()) {
+        EXPECT_EQ(flashTarget->StoredImage(), payload);
+    }
+    if (record && serialTarget && serialTarget->Complete()) {
+        EXPECT_EQ(serialTarget->Payload(), payload);
+    }
 }
 
 std::vector<std::string> SessionRunner::FinalTexts() const {
     std::vector<std::string> texts;
+    // The update state texts in the order shown, repeats of one text once.
+    std::string states = "= states:";
+    int last = 0;
+    for (const auto& line : traces.Lines()) {
+        int id = 0;
+        if (std::sscanf(line.c_str(), "Update state %d", &id) == 1 && id != last) states += " " + std::to_string(id);
+        if (id != 0) last = id;
+    }
+    texts.push_back(states);
+    texts.push_back("= port combo " + page->GetItemText(kPortCombo, page->GetCurSel(kPortCombo)));
+    texts.push_back("= connection picture " + std::to_string(page->ConnectionPicture()));
     for (int id : kTextControls) {
         texts.push_back("= " + std::to_string(id) + " " + session::Escape(page->GetDlgItemText(id), true));
     }
@@ -298,9 +322,12 @@ TEST_P(SessionRunner, PlaysAsRecorded) {
     session::SessionFile result = file;
     result.wire = log.Lines();
     result.texts = FinalTexts();
+    QApplication::processEvents();
+    window->GetWidget()->grab().save(
+        QString::fromStdString(testsupport::ArtifactDir() + "/session_" + GetParam().name + ".png"));
     const std::string got = session::RenderSessionFile(result);
     if (record) {
-        std::ofstream(GetParam().path, std::ios::binary) << got;
+        if (!HasFailure()) std::ofstream(GetParam().path, std::ios::binary) << got;
         return;
     }
     EXPECT_TRUE(got == text) << "The program's session differs from " << GetParam().path << " at "
