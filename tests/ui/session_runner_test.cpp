@@ -161,6 +161,7 @@ protected:
     CPageDeviceSetting* page = nullptr;
     std::vector<std::string> folders;
     testsupport::TraceCapture traces;
+    std::string autoDetectText;
 };
 
 void SessionRunner::StartDevice(const session::SessionFile& file) {
@@ -218,6 +219,7 @@ void SessionRunner::Play(const session::SessionFile& file, bool record) {
         page->Flash().SetProgramFolder(folders[1]);
     }
     page->SendCommand(1005);  // Auto Detect
+    autoDetectText = page->GetDlgItemText(1003);
     page->SendCommand(1002);  // Connect
     window->SetTickThread(false);
     if (steps.find("execute") == std::string::npos) return;
@@ -262,6 +264,7 @@ std::vector<std::string> SessionRunner::FinalTexts() const {
         if (std::sscanf(line.c_str(), "Update state %d", &id) == 1 && id != last) states += " " + std::to_string(id);
         if (id != 0) last = id;
     }
+    texts.push_back("= 1003 after Auto Detect " + session::Escape(autoDetectText, true));
     texts.push_back(states);
     texts.push_back("= port combo " + page->GetItemText(kPortCombo, page->GetCurSel(kPortCombo)));
     texts.push_back("= connection picture " + std::to_string(page->ConnectionPicture()));
