@@ -13,6 +13,7 @@
 #include <QPixmap>
 #include <QWidget>
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -64,7 +65,8 @@ void PrintTo(const SessionCase& c, std::ostream* out) { *out << c.name; }
 std::vector<SessionCase> FindSessions() {
     std::vector<SessionCase> cases;
     const fs::path dir = fs::path(PELLORA_TEST_DATA_DIR) / "sessions";
-    for (const auto& entry : fs::directory_iterator(dir)) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(dir, error)) {
         if (entry.path().extension() != ".session") continue;
         std::string name;
         for (char c : entry.path().stem().string()) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
