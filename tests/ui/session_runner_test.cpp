@@ -104,24 +104,35 @@ bool ParseFaults(const std::string& text, DeviceFaults& faults) {
         const std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
         const int number = std::atoi(value.c_str());
         if (key == "none" || key.empty()) continue;
-        if (key == "wrong-checksum") faults.line.wrongChecksum = true;
-        else if (key == "echo") faults.line.echo = true;
-        else if (key == "silent") faults.line.silent = true;
-        else if (key == "split") {  // "split=N" or "split=N/MS" (the pause between pieces)
+        if (key == "wrong-checksum") {
+            faults.line.wrongChecksum = true;
+        } else if (key == "echo") {
+            faults.line.echo = true;
+        } else if (key == "silent") {
+            faults.line.silent = true;
+        } else if (key == "split") {  // "split=N" or "split=N/MS" (the pause between pieces)
             faults.line.splitParts = number;
-            if (const auto slash = value.find('/'); slash != std::string::npos)
+            if (const auto slash = value.find('/'); slash != std::string::npos) {
                 faults.line.splitPauseMs = std::atoi(value.c_str() + slash + 1);
-        }
-        else if (key == "delay") faults.line.delayMs = number;
-        else if (key == "noise") {
+            }
+        } else if (key == "delay") {
+            faults.line.delayMs = number;
+        } else if (key == "noise") {
             faults.line.lineNoise = true;
             if (!session::Unescape(value, faults.line.noiseBytes)) return false;
-        } else if (key == "flash-silent") faults.flash.silent = true;
-        else if (key == "flash-refuse-block") faults.flash.refuseImageBlock = number;
-        else if (key == "flash-bad-end-crc") faults.flash.corruptEndCrc = true;
-        else if (key == "refuse-key") faults.update = {.refuseKey = true, .keyRefusalValue = number};
-        else if (key == "refuse-chunk") faults.update = {.refuseChunk = number, .refuseChunkTimes = 9};
-        else return false;
+        } else if (key == "flash-silent") {
+            faults.flash.silent = true;
+        } else if (key == "flash-refuse-block") {
+            faults.flash.refuseImageBlock = number;
+        } else if (key == "flash-bad-end-crc") {
+            faults.flash.corruptEndCrc = true;
+        } else if (key == "refuse-key") {
+            faults.update = {.refuseKey = true, .keyRefusalValue = number};
+        } else if (key == "refuse-chunk") {
+            faults.update = {.refuseChunk = number, .refuseChunkTimes = 9};
+        } else {
+            return false;
+        }
     }
     return true;
 }
