@@ -35,6 +35,15 @@ TranscriptEntry::Kind KindOf(SentenceAssembler::Item::Kind kind) {
 
 }  // namespace
 
+std::string RandomNoise(std::mt19937& random) {
+    const std::size_t length = 3 + random() % 6;
+    std::string noise;
+    while (noise.size() < length) {
+        noise += static_cast<char>(random() & 0xFF);
+    }
+    return noise;
+}
+
 const char* KindName(TranscriptEntry::Kind kind) {
     switch (kind) {
         case TranscriptEntry::Kind::kReceived: return "in";
@@ -331,14 +340,10 @@ void DeviceSimulator::Answer(const Sentence& sentence, const Behaviour& behaviou
             bytes = reply.data;
         }
         if (faults.lineNoise) {
-            std::string noise;
-            std::lock_guard lock(mutex_);
-            const int length = 3 + static_cast<int>(noise_() % 6);
-            while (static_cast<int>(noise.size()) < length) {
-                const char c = static_cast<char>(noise_() & 0xFF);
-                if (c != '$') {
-                    noise += c;
-                }
+            std::string noise = faults.noiseBytes;
+            if (noise.empty()) {
+                std::lock_guard lock(mutex_);
+                noise = RandomNoise(noise_);
             }
             bytes = noise + bytes;
         }
@@ -358,10 +363,6 @@ void DeviceSimulator::Answer(const Sentence& sentence, const Behaviour& behaviou
 
 void DeviceSimulator::Handle(const SentenceAssembler::Item& item) {
     Record(KindOf(item.kind), item.bytes);
-    if (Faults().echo) {
-        WriteAll(item.bytes);
-        Record(TranscriptEntry::Kind::kSent, item.bytes);
-    }
     using K = SentenceAssembler::Item::Kind;
     if (item.kind != K::kSentence && item.kind != K::kBadChecksum) {
         return;
@@ -399,6 +400,12 @@ void DeviceSimulator::Run() {
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             if (n > 0) {
                 std::string_view chunk(buffer, static_cast<std::size_t>(n));
+                // The echo sends the bytes back as they came, before anything
+                // looks at them.
+                if (Faults().echo) {
+                    WriteAll(chunk);
+                    Record(TranscriptEntry::Kind::kSent, std::string(chunk));
+                }
                 RawFilter filter;
                 {
                     std::lock_guard lock(mutex_);

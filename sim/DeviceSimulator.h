@@ -20,9 +20,11 @@
 // (InstallModelBehaviours); a sentence without a behaviour gets no reply.
 //
 // Fault knobs (FaultOptions) act on every reply: silence, a delay, a wrong
-// checksum, a reply split across writes, an echo of what came in, and line
-// noise in front of the reply. The simulator keeps real time: it stands for a
-// device outside the program.
+// checksum, a reply split across writes, an echo of the raw bytes as they come
+// in (before they are assembled, unfinished sentences and noise included), and
+// line noise in front of the reply: random bytes of any value ("$" and NUL
+// too), or fixed bytes. The simulator keeps real time: it stands for a device
+// outside the program.
 #pragma once
 
 #include <atomic>
@@ -83,7 +85,11 @@ struct FaultOptions {
     int splitPauseMs = 20;       // pause between the pieces
     bool echo = false;           // send back whatever comes in, as it comes
     bool lineNoise = false;      // a few garbage bytes in front of each reply
+    std::string noiseBytes;      // with lineNoise: these bytes instead of random ones
 };
+
+// The random noise of one reply: 3 to 8 bytes, each of any value 0 to 255.
+std::string RandomNoise(std::mt19937& random);
 
 struct TranscriptEntry {
     enum class Kind { kReceived, kBadChecksum, kBadFrame, kNoise, kSent };

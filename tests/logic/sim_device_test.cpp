@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -208,19 +209,45 @@ TEST_F(SimOnPty, SplitEchoAndNoise) {
     const std::string unknown = sim::Frame("PMTK000");
     Write(unknown);
     EXPECT_EQ(Read(unknown.size()), unknown);
+    // The echo sends raw bytes as they come: noise and an unfinished sentence
+    // come back before any sentence is complete.
+    const std::string query = sim::Frame("PQVR810");
+    const std::string head = std::string("\0x", 2) + query.substr(0, 6);
+    Write(head);
+    EXPECT_EQ(Read(head.size()), head);
+    Write(query.substr(6));  // the rest: the device answers after the echo
+    EXPECT_EQ(Read(query.size() - 6 + kReply1.size()),
+              query.substr(6) + sim::Frame("PQVR852,TK515,2,PQVR810"));
 
     faults = {};
     faults.lineNoise = true;
     device_->SetFaults(faults);
     Write(sim::Frame("PQVR810"));
-    const std::string body = sim::Frame("PQVR852,TK515,2,PQVR810");
+    const std::string body = sim::Frame("PQVR852,TK515,3,PQVR810");
     std::string noisy = Read(body.size() + 3);
     noisy += Read(body.size() + 8 - noisy.size(), 150);
-    ASSERT_GT(noisy.size(), body.size());
-    const auto dollar = noisy.find('$');
-    EXPECT_GE(dollar, 3u);
-    EXPECT_LE(dollar, 8u);
-    EXPECT_EQ(noisy.substr(dollar), body);
+    ASSERT_GE(noisy.size(), body.size() + 3);
+    EXPECT_LE(noisy.size(), body.size() + 8);
+    EXPECT_EQ(noisy.substr(noisy.size() - body.size()), body);
+
+    faults.noiseBytes = std::string("$\0\0$", 4);
+    device_->SetFaults(faults);
+    Write(sim::Frame("PQVR810"));
+    const std::string fixed = std::string("$\0\0$", 4) + sim::Frame("PQVR852,TK515,4,PQVR810");
+    EXPECT_EQ(Read(fixed.size()), fixed);
+}
+
+// The noise may hold any byte, "$" and NUL included.
+TEST(SimNoise, EveryByteValueOccurs) {
+    std::mt19937 random(7);
+    bool seen[256] = {};
+    for (int i = 0; i < 2000; ++i) {
+        const std::string noise = sim::RandomNoise(random);
+        ASSERT_GE(noise.size(), 3u);
+        ASSERT_LE(noise.size(), 8u);
+        for (unsigned char c : noise) seen[c] = true;
+    }
+    EXPECT_EQ(std::count(std::begin(seen), std::end(seen), true), 256);
 }
 
 TEST_F(SimOnPty, DefaultModelAnswersNothing) {

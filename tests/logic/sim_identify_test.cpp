@@ -1,15 +1,14 @@
-// Each simulated model on a pseudo-terminal, asked through the program's own
-// serial port and command engine at real timing: the identification exactly
-// as the update page runs it, the track logger's queries and settings, the
-// erase, the link speed and the memory read.
+// Simulated devices on a pseudo-terminal, asked through the program's own
+// serial port and command engine at real timing: line faults the engine
+// takes in its stride, the track logger's queries and settings, the erase,
+// the link speed and the memory read. The identification of every model,
+// as the update page runs it, is played from the recorded sessions of
+// tests/data/sessions.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,75 +23,7 @@
 
 namespace {
 
-// What the update page learns from a device, and how it got there.
-struct Identity {
-    int model = 0;
-    bool modelKnown = false;
-    std::string firmware;  // the three digits
-    std::string hardware;  // "V" and two characters
-    bool disconnectAcked = false;
-};
-
 bool Answered(const char* reply) { return reply && CommandEngine::IsSentenceComplete(reply, 256); }
-
-// The update page's identification: the model query up to three times, else
-// the maker's model command up to three times; then firmware and hardware up
-// to five times each; then the disconnect sentence.
-Identity Identify(CommandEngine& engine) {
-    Identity id;
-    std::string modelReply;
-    for (int i = 0; i < 3 && !id.modelKnown; ++i) {
-        const char* reply = engine.SendQvrQuery(810);
-        if (Answered(reply)) {
-            modelReply = reply;
-            id.modelKnown = true;
-        }
-    }
-    if (!id.modelKnown) {
-        for (int i = 0; i < 3 && !id.modelKnown; ++i) {
-            if (Answered(engine.SendOrvikCommand(1))) {
-                id.model = 3;
-                id.modelKnown = true;
-            }
-        }
-    } else {
-        const struct {
-            const char* prefix;
-            int code;
-        } table[] = {{"$PQVR852,TK515", 4}, {"$PQVR852,TK517", 7}, {"$PQVR852,L4400C", 6},
-                     {"$PQVR852,L4500", 5}, {"$PQVR852,TK511", 3}};
-        for (const auto& row : table) {
-            if (modelReply.compare(0, std::strlen(row.prefix), row.prefix) == 0) {
-                id.model = row.code;
-                break;
-            }
-        }
-        id.modelKnown = id.model != 0;
-    }
-    if (id.model >= 3) {
-        for (int i = 0; i < 5 && id.firmware.empty(); ++i) {
-            const char* reply = id.model == 3 ? engine.SendOrvikCommand(3) : engine.SendQvrQuery(861);
-            if (!Answered(reply)) continue;
-            const char* field = id.model == 3 ? engine.ExtractOrvik001Field(reply, 12, 3)
-                                              : engine.ExtractQvrField(reply, 9, 3);
-            if (field) id.firmware = field;
-        }
-        for (int i = 0; i < 5 && id.hardware.empty(); ++i) {
-            const char* reply = id.model == 3 ? engine.SendOrvikCommand(7) : engine.SendQvrQuery(865);
-            if (!Answered(reply)) continue;
-            const char* cut = id.model == 3 ? engine.ExtractOrvik001Field(reply, 12, 3)
-                                            : engine.ExtractQvrField(reply, 9, 3);
-            if (!cut) continue;
-            std::string field = cut;
-            if (id.model == 3 && field.rfind("C1", 0) == 0) field.replace(0, 2, "01");
-            if (!field.empty()) field.pop_back();
-            id.hardware = "V" + field;
-        }
-    }
-    const char* bye = engine.SendOrvikCommand(2);
-    id.disconnectAcked = bye && bye != CommandEngine::kNotConnected;
-    return id;
-}
 
 // The sentences the device took, as "TAG,field,...".
 std::vector<std::string> Taken(const sim::DeviceSimulator& device) {
@@ -140,73 +71,11 @@ protected:
     CommandEngine engine_;
 };
 
-struct ModelCase {
-    const char* model;
-    int code;
-    const char* firmware;  // set on the device; empty: the preset's
-    const char* hardware;
-    const char* wantFirmware;
-    const char* wantHardware;
-};
-
-void PrintTo(const ModelCase& c, std::ostream* out) { *out << c.model; }
-
-class SimQueryModels : public SimOnLine, public ::testing::WithParamInterface<ModelCase> {};
+std::string WrongChecksum(const std::string& body) {
+    return sim::FrameWithChecksum(body, static_cast<std::uint8_t>(sim::Checksum(body) ^ 0x5A));
+}
 
 }  // namespace
-
-TEST_P(SimQueryModels, IdentifiedAsTheUpdatePageDoes) {
-    const ModelCase& c = GetParam();
-    StartDevice(c.model, [&](sim::DeviceProfile& p) {
-        if (*c.firmware) p.firmware = c.firmware;
-        if (*c.hardware) p.hardware = c.hardware;
-    });
-    const Identity id = Identify(engine_);
-    EXPECT_EQ(id.model, c.code);
-    EXPECT_TRUE(id.modelKnown);
-    EXPECT_EQ(id.firmware, c.wantFirmware);
-    EXPECT_EQ(id.hardware, c.wantHardware);
-    EXPECT_TRUE(id.disconnectAcked);
-    EXPECT_EQ(Taken(*device_), (std::vector<std::string>{"PQVR810", "PQVR829", "PQVR832", "ORVIK731,2"}));
-    EXPECT_EQ(SentByDevice(*device_).size(), 4u);  // one write per reply
-}
-
-INSTANTIATE_TEST_SUITE_P(Models, SimQueryModels,
-                         ::testing::Values(ModelCase{"ZEP ION", 7, "", "", "305", "V04"},
-                                           ModelCase{"RVN-3", 4, "412", "07", "412", "V07"},
-                                           ModelCase{"L-4400C", 6, "", "", "120", "V03"},
-                                           ModelCase{"L4500", 5, "131", "11", "131", "V11"}),
-                         [](const auto& info) {
-                             std::string name;
-                             for (char ch : std::string(info.param.model))
-                                 if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
-                             return name;
-                         });
-
-// The three unanswered model queries take about 7 s of real polling.
-TEST_F(SimOnLine, TrackLoggerIsFoundThroughTheFallback) {
-    StartDevice("L-731", [](sim::DeviceProfile& p) { p.firmware = "305"; });
-    const Identity id = Identify(engine_);
-    EXPECT_EQ(id.model, 3);
-    EXPECT_EQ(id.firmware, "305");
-    EXPECT_EQ(id.hardware, "V01");  // the device's "C1"
-    EXPECT_TRUE(id.disconnectAcked);
-    EXPECT_EQ(Taken(*device_), (std::vector<std::string>{"PQVR810", "PQVR810", "PQVR810", "ORVIK731,1",
-                                                         "ORVIK731,3", "ORVIK731,7", "ORVIK731,2"}));
-    EXPECT_EQ(state_->OrvikCodes(), (std::vector<int>{1, 3, 7, 2}));
-}
-
-TEST_F(SimOnLine, UnknownModelNameLeavesTheDeviceUnknown) {
-    StartDevice("XJ-900");
-    const Identity id = Identify(engine_);
-    EXPECT_EQ(id.model, 0);
-    EXPECT_FALSE(id.modelKnown);
-    EXPECT_EQ(id.firmware, "");
-    EXPECT_EQ(id.hardware, "");
-    EXPECT_EQ(Taken(*device_), (std::vector<std::string>{"PQVR810", "ORVIK731,2"}));
-    ASSERT_FALSE(SentByDevice(*device_).empty());
-    EXPECT_EQ(SentByDevice(*device_)[0], sim::Frame("PQVR852,XJ-900"));
-}
 
 // Nothing ever answers, so the polls run on virtual time; the device still
 // takes every sentence from the line.
@@ -214,9 +83,10 @@ TEST_F(SimOnLine, SilentDeviceAnswersNothing) {
     StartDevice("silent");
     platform::FakeClock clock;
     platform::ScopedClock useClock(clock);
-    const Identity id = Identify(engine_);
-    EXPECT_FALSE(id.modelKnown);
-    EXPECT_FALSE(id.disconnectAcked);
+    // The identification's sentences: each one polls its full count.
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(engine_.SendQvrQuery(810), nullptr);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(engine_.SendOrvikCommand(1), nullptr);
+    EXPECT_EQ(engine_.SendOrvikCommand(2), nullptr);
     EXPECT_EQ(clock.SleepCount(), 7u * CommandEngine::kReplyPolls);
     ASSERT_TRUE(device_->WaitForReceived(7, 3000));
     EXPECT_EQ(Taken(*device_), (std::vector<std::string>{"PQVR810", "PQVR810", "PQVR810", "ORVIK731,1",
@@ -225,17 +95,33 @@ TEST_F(SimOnLine, SilentDeviceAnswersNothing) {
     EXPECT_TRUE(SentByDevice(*device_).empty());
 }
 
-TEST_F(SimOnLine, RepliesSplitAcrossReadsAreStillFound) {
-    StartDevice("ZEP ION");
+// The engine never checks a reply's checksum.
+TEST_F(SimOnLine, RepliesWithAWrongChecksumAreTaken) {
+    StartDevice("TK511");
     sim::FaultOptions faults;
-    faults.splitParts = 2;
-    faults.splitPauseMs = 50;  // the second half comes a poll after the first
+    faults.wrongChecksum = true;
     device_->SetFaults(faults);
-    const Identity id = Identify(engine_);
-    EXPECT_EQ(id.model, 7);
-    EXPECT_EQ(id.firmware, "305");
-    EXPECT_EQ(id.hardware, "V04");
-    EXPECT_EQ(SentByDevice(*device_).size(), 8u);
+    const char* reply = engine_.SendQvrQuery(810);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(std::string(reply), WrongChecksum("PQVR852,TK511"));
+    EXPECT_TRUE(CommandEngine::IsSentenceComplete(reply, 256));
+    reply = engine_.SendOrvikCommand(3);
+    ASSERT_NE(reply, nullptr);
+    EXPECT_EQ(std::string(reply), WrongChecksum("ORVIK001,3,106"));
+}
+
+TEST_F(SimOnLine, NoiseWithDollarAndNulBeforeAMakerReply) {
+    StartDevice("L-731");
+    sim::FaultOptions faults;
+    faults.lineNoise = true;
+    faults.noiseBytes = std::string("$\0$ORVIK\0\0$", 11);
+    device_->SetFaults(faults);
+    for (int code : {1, 3, 7}) {
+        const char* reply = engine_.SendOrvikCommand(code);
+        ASSERT_NE(reply, nullptr) << code;
+        EXPECT_EQ(std::string(reply, 11), "$ORVIK001," + std::to_string(code));
+        EXPECT_TRUE(CommandEngine::IsSentenceComplete(reply, 256));
+    }
 }
 
 TEST_F(SimOnLine, LoggerConnectQueryAndSettings) {
