@@ -570,6 +570,7 @@ BlockTransferResult BlockTransfer::DownloadFileBlocks(std::span<const std::uint8
     bool sendFlag = true;
     int repeats = 0;
     int busy = 0;
+    int stalled = 0;  // passes in a row that moved nothing
     std::string packet;
     while (ackOffset_ < totalSize) {
         // Every packet starts at the acknowledged offset; without the send
@@ -589,11 +590,14 @@ BlockTransferResult BlockTransfer::DownloadFileBlocks(std::span<const std::uint8
         if (answer == 0) {
             return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
         }
+        if (answer == '!' && readOffset_ > ackOffset_) {
+            repeats = 0;
+            busy = 0;
+            stalled = 0;
+        } else if (++stalled > blocks::kMaxStalled) {
+            return Fail(BlockTransferStatus::kTooManyRepeats);
+        }
         if (answer == '!') {
-            if (readOffset_ > ackOffset_) {
-                repeats = 0;
-                busy = 0;
-            }
             ackOffset_ = readOffset_;
             UpdateProgress();
             sendFlag = true;

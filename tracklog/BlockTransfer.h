@@ -122,6 +122,7 @@ inline constexpr std::uint32_t kBlockTimeoutMs = 3000;   // a block, the count, 
 inline constexpr std::uint32_t kEmptyReadPauseMs = 1;    // between empty reads
 inline constexpr int kMaxRepeats = 20;                   // "@" for one block or packet
 inline constexpr int kMaxBusy = 50;                      // '?' for one packet
+inline constexpr int kMaxStalled = 100;                  // packet passes in a row that move nothing
 inline constexpr int kMaxWakeBusy = 30;                  // '?' to the read-out wake-up, per port
 inline constexpr int kEndReads = 100;                    // single reads in the end phase
 inline constexpr int kMaxEndResends = 10;                // '?' to "$END"
