@@ -61,6 +61,21 @@
 //  - the end phase ends after kEndReads reads even when no percentage was
 //    shown (an empty transfer).
 //
+// Use on the track-log setting page (Upload, worker thread), after the save
+// dialog:
+//
+//   BlockTransfer engine(link, BlockTransfer::ReadOut());  // a page member
+//   theUtility.sendPmtkFirst = 1 (the button handler), then on the worker:
+//   AtomicFile out; out.Open(path);
+//   r = engine.ReadTrackLogBlocks([&](uint32_t, span data) {
+//           return out.Write(data.data(), data.size()); }, callbacks);
+//   r.ok() ? out.Commit() : out.Abandon(); a message box with r.text on
+//   failure; "Upload Successfully. ..." only after a success.
+//
+// The blocks arrive in order, each at the offset after the one before, so a
+// sequential writer is enough; the text and KML outputs decode each block
+// instead. The waypoint page goes through tracklog/WaypointDownload.h.
+//
 // Threads: one transfer at a time per engine (an atomic busy flag). Runs on
 // the page's worker; callbacks come on that thread, and the page hands them
 // to the UI thread. RequestStop() may be called from any thread and makes

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,7 +16,6 @@
 #include <iterator>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -34,88 +34,51 @@ using Bytes = std::vector<std::uint8_t>;
 
 // Ports by name: a port that opens may have the simulated logger behind it
 // (its writes go to the target, its answers come back on reads) or be
-// silent. Names that are not listed do not open.
-class BlockLine final : public platform::SerialBackend {
-public:
-    struct Port {
-        std::shared_ptr<sim::BlockTarget> target;  // null: a silent port
-    };
-
+// silent (null). Names that are not listed do not open. One thread only.
+struct BlockLine final : platform::SerialBackend {
     std::unique_ptr<platform::SerialChannel> Open(const std::string& name) override;
-
-    std::map<std::string, Port> ports;
-    std::vector<std::string> Events() const {
-        std::lock_guard l(mutex_);
-        return events_;
-    }
-    std::string Written() const {
-        std::lock_guard l(mutex_);
-        return written_;
-    }
-    void Record(const std::string& event, const std::string& bytes = {}) {
-        std::lock_guard l(mutex_);
-        events_.push_back(event);
-        written_ += bytes;
-    }
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
-    std::string written_;
+    std::map<std::string, std::shared_ptr<sim::BlockTarget>> ports;
+    std::vector<std::string> events;  // "open COM1", "write COM1", "close COM1", "fail COM2"
+    std::string written;
 };
 
-class BlockChannel final : public platform::SerialChannel {
-public:
-    BlockChannel(BlockLine& line, std::string name, std::shared_ptr<sim::BlockTarget> target)
-        : line_(line), name_(std::move(name)), target_(std::move(target)) {}
+struct BlockChannel final : platform::SerialChannel {
+    BlockChannel(BlockLine& l, std::string n, std::shared_ptr<sim::BlockTarget> t)
+        : line(l), name(std::move(n)), target(std::move(t)) {}
     ~BlockChannel() override { Close(); }
-    bool Configure(int) override { return !closed_; }
-    bool SetQueues(std::uint32_t, std::uint32_t) override { return !closed_; }
+    bool Configure(int) override { return !closed; }
+    bool SetQueues(std::uint32_t, std::uint32_t) override { return !closed; }
     bool Read(void* buffer, std::uint32_t count, std::uint32_t* got) override {
-        *got = 0;
-        if (closed_) return false;
-        const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(count, input_.size()));
-        std::copy_n(input_.begin(), n, static_cast<char*>(buffer));
-        input_.erase(0, n);
-        *got = n;
-        return true;
+        *got = closed ? 0 : static_cast<std::uint32_t>(input.copy(static_cast<char*>(buffer), count));
+        input.erase(0, *got);
+        return !closed;
     }
-    bool Write(const void* buffer, std::uint32_t count, std::uint32_t* written) override {
-        *written = 0;
-        if (closed_) return false;
-        const std::string bytes(static_cast<const char*>(buffer), count);
-        line_.Record("write " + name_, bytes);
-        if (target_) input_ += target_->Feed(bytes);
-        *written = count;
-        return true;
+    bool Write(const void* buffer, std::uint32_t count, std::uint32_t* done) override {
+        *done = closed ? 0 : count;
+        const std::string bytes(static_cast<const char*>(buffer), *done);
+        line.events.push_back("write " + name);
+        line.written += bytes;
+        if (target) input += target->Feed(bytes);
+        return !closed;
     }
-    bool Purge() override {
-        input_.clear();
-        return !closed_;
-    }
+    bool Purge() override { input.clear(); return !closed; }
     bool Close() override {
-        if (closed_) return false;
-        closed_ = true;
-        line_.Record("close " + name_);
+        if (closed) return false;
+        closed = true;
+        line.events.push_back("close " + name);
         return true;
     }
-
-private:
-    BlockLine& line_;
-    std::string name_;
-    std::shared_ptr<sim::BlockTarget> target_;
-    std::string input_;
-    bool closed_ = false;
+    BlockLine& line;
+    std::string name;
+    std::shared_ptr<sim::BlockTarget> target;
+    std::string input;
+    bool closed = false;
 };
 
 std::unique_ptr<platform::SerialChannel> BlockLine::Open(const std::string& name) {
     const auto it = ports.find(name);
-    if (it == ports.end()) {
-        Record("fail " + name);
-        return nullptr;
-    }
-    Record("open " + name);
-    return std::make_unique<BlockChannel>(*this, name, it->second.target);
+    events.push_back((it == ports.end() ? "fail " : "open ") + name);
+    return it == ports.end() ? nullptr : std::make_unique<BlockChannel>(*this, name, it->second);
 }
 
 Bytes ReadFile(const std::string& path) {
@@ -135,24 +98,6 @@ Bytes Padded(Bytes bytes, std::size_t to) {
     return bytes;
 }
 
-struct TempFolder {
-    TempFolder() {
-        char templ[] = "/tmp/pellora-blocks-XXXXXX";
-        if (::mkdtemp(templ)) path = templ;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    std::string Write(const std::string& name, const Bytes& bytes) const {
-        const std::string p = path + "/" + name;
-        std::ofstream(p, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-    std::string path;
-};
-
 // The device on COM1, the program's port lister showing nothing (so the
 // search starts at COM1), virtual time, the wake-up due.
 class BlockRun {
@@ -160,7 +105,7 @@ public:
     BlockRun() : BlockRun(sim::BlockTargetOptions{}) {}
     explicit BlockRun(sim::BlockTargetOptions options)
         : target(std::make_shared<sim::BlockTarget>(std::move(options))) {
-        line.ports["COM1"] = {target};
+        line.ports["COM1"] = target;
         link.SetPortLister([](std::vector<ComPortInfo>& out, bool) { out.clear(); });
     }
     BlockTransferCallbacks Callbacks() {
@@ -312,7 +257,7 @@ TEST_P(BlockTransferRun, AgainstTheSimulatedLogger) {
         at += packet.size();
     }
     // Only COM1 was ever opened: an answer in the last attempt counts.
-    for (const std::string& e : run.line.Events()) {
+    for (const std::string& e : run.line.events) {
         EXPECT_EQ(e.find("COM2"), std::string::npos) << e;
     }
 }
@@ -334,7 +279,7 @@ TEST(BlockTransferWire, CrLfTextGoesOutOneLinePerPacketEachAfterTheFirstOpeningW
     EXPECT_EQ(packets[9], "\n");
     EXPECT_EQ(packets[10], std::string(512 - file.size(), '\xFF'));
     // On the wire: wake-up, handshake, header, packets ending CR CR LF, end.
-    const std::string wire = run.line.Written();
+    const std::string wire = run.line.written;
     EXPECT_EQ(wire.rfind("$PMTK182*21\r\n$BEG\r\n$WRT", 0), 0u);
     EXPECT_NE(wire.find(std::string("\x01") + "\x3e" + "Waypoint File Version 1.1\r\r\n"), std::string::npos)
         << "sum of the first line";
@@ -345,13 +290,13 @@ TEST(BlockTransferWire, CrLfTextGoesOutOneLinePerPacketEachAfterTheFirstOpeningW
 TEST(BlockTransferSearch, ClosesEachPortBeforeItMovesOnAndFindsTheDeviceOnCom3) {
     BlockRun run;
     run.line.ports.erase("COM1");  // COM1 does not open, COM2 stays silent
-    run.line.ports["COM2"] = {};
-    run.line.ports["COM3"] = {run.target};
+    run.line.ports["COM2"] = nullptr;
+    run.line.ports["COM3"] = run.target;
     BlockTransfer engine(run.link, BlockTransfer::WaypointDownload(), &run.sendPmtkFirst);
     const Bytes file = SourceBytes(Source::k513);
     ASSERT_TRUE(engine.DownloadFileBlocks(file, 1024).ok());
     EXPECT_EQ(run.target->Received(), Padded(file, 1024));
-    const auto events = run.line.Events();
+    const auto events = run.line.events;
     std::vector<std::string> opens;
     std::string open;
     for (const std::string& e : events) {
@@ -376,7 +321,7 @@ TEST(BlockTransferSearch, NoPortThatOpensAndASecondStartThatDoesNothing) {
     EXPECT_EQ(r.status, St::kNoPort);
     EXPECT_EQ(r.stringId, 104);
     EXPECT_EQ(run.link.linkPortName.get(), "COM1");
-    EXPECT_TRUE(run.line.Written().empty());
+    EXPECT_TRUE(run.line.written.empty());
 
     // A start while a transfer runs (here: from inside its progress report)
     // returns at once and sends nothing.
@@ -388,10 +333,10 @@ TEST(BlockTransferSearch, NoPortThatOpensAndASecondStartThatDoesNothing) {
     BlockTransferCallbacks cb;
     cb.progress = [&](int, const std::string&) {
         if (!nested.empty()) return;
-        writtenBefore = second.line.Written().size();
+        writtenBefore = second.line.written.size();
         nested.push_back(busy.DownloadFileBlocks(file, 512).status);
         nested.push_back(waypoint::DownloadWaypointFile(busy, "/nonexistent.mpt", {}).status);
-        EXPECT_EQ(second.line.Written().size(), writtenBefore);
+        EXPECT_EQ(second.line.written.size(), writtenBefore);
     };
     ASSERT_TRUE(busy.DownloadFileBlocks(file, 512, cb).ok());
     EXPECT_EQ(nested, (std::vector<BlockTransferStatus>{St::kBusy, St::kBusy}));
@@ -413,9 +358,11 @@ TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     EXPECT_EQ(waypoint::FormatFileDate(instant - 14 * 3600), "2008/03/07 12:15 AM");
     EXPECT_EQ(waypoint::FormatFileDate(instant - 2 * 3600), "2008/03/07 12:15 PM");
 
-    TempFolder folder;
     const Bytes file = SourceBytes(Source::k513);
-    const std::string path = folder.Write("route.mpt", file);
+    const std::string folder = ::testing::TempDir() + "pellora-blocks-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder);
+    const std::string path = folder + "/route.mpt";
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), 513);
     const struct timespec times[2] = {{instant, 0}, {instant, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
     const auto info = waypoint::ReadWaypointFileInfo(path);
@@ -439,11 +386,12 @@ TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     // claim of success.
     BlockRun none;
     BlockTransfer idle(none.link, BlockTransfer::WaypointDownload(), &none.sendPmtkFirst);
-    const auto r = waypoint::DownloadWaypointFile(idle, folder.path + "/missing.mpt", none.Callbacks());
+    const auto r = waypoint::DownloadWaypointFile(idle, folder + "/missing.mpt", none.Callbacks());
     EXPECT_EQ(r.status, St::kCannotOpenFile);
-    EXPECT_TRUE(none.line.Events().empty());
+    EXPECT_TRUE(none.line.events.empty());
     EXPECT_EQ(none.statuses, (std::vector<std::string>{"Waiting for Starting...", r.text}));
-    EXPECT_FALSE(waypoint::ReadWaypointFileInfo(folder.path + "/missing.mpt").found);
+    EXPECT_FALSE(waypoint::ReadWaypointFileInfo(folder + "/missing.mpt").found);
+    std::filesystem::remove_all(folder);
 }
 
 }  // namespace
