@@ -185,6 +185,7 @@ const Case kCases[] = {
     {"ReadOutOfAnEmptyLog", Use::kReadOut, Source::kEmpty, {}, St::kDone},
     {"ReadOutBlockWithBadSumResent", Use::kReadOut, Source::kThreeBlocks, {.badSumOnce = 1}, St::kDone, 0, 1},
     {"ReadOutBusyThenAccepted", Use::kReadOut, Source::kThreeBlocks, {.busyWakeUps = 3}, St::kDone},
+    {"ReadOutDeviceAlwaysBusy", Use::kReadOut, Source::kThreeBlocks, {.busyWakeUps = 100000}, St::kNoResponse},
     {"ReadOutRefusedAtWakeUp", Use::kReadOut, Source::kThreeBlocks, {.refuse = Stage::kWakeUp}, St::kRefused, 103},
     {"ReadOutRefusedAtRequest", Use::kReadOut, Source::kThreeBlocks, {.refuse = Stage::kRequest}, St::kRequestRefused, 109},
     {"ReadOutAbortedAfterBlock", Use::kReadOut, Source::kThreeBlocks, {.abortAfter = 1}, St::kAborted, 107},
@@ -341,6 +342,13 @@ TEST(BlockTransferSearch, NoPortThatOpensAndASecondStartThatDoesNothing) {
     ASSERT_TRUE(busy.DownloadFileBlocks(file, 512, cb).ok());
     EXPECT_EQ(nested, (std::vector<BlockTransferStatus>{St::kBusy, St::kBusy}));
     EXPECT_EQ(second.target->Received(), Padded(file, 512));
+
+    // A stop asked for while the transfer runs ends it at the next wait.
+    BlockRun third;
+    BlockTransfer stopped(third.link, BlockTransfer::WaypointDownload(), &third.sendPmtkFirst);
+    cb.progress = [&](int, const std::string&) { stopped.RequestStop(); };
+    EXPECT_EQ(stopped.DownloadFileBlocks(file, 512, cb).status, St::kStopped);
+    EXPECT_EQ(third.target->PacketData().size(), 1u);
 }
 
 TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
