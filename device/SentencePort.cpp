@@ -1,12 +1,19 @@
 #include "device/SentencePort.h"
 
 #include <cstdint>
+#include <string>
 
 #include "device/SerialLink.h"
 
 bool SerialLinkPort::Open() { return link_.OpenPort() == 1; }
 
-void SerialLinkPort::Close() { link_.ClosePort(); }
+void SerialLinkPort::Close() {
+    const std::string name = link_.linkPortName.get();
+    link_.ClosePort();
+    if (mode_ == CloseMode::kKeepName) {
+        link_.linkPortName = name;
+    }
+}
 
 bool SerialLinkPort::IsOpen() const { return link_.IsPortOpen(); }
 

@@ -29,11 +29,14 @@ public:
     virtual std::size_t Read(char* buffer, std::size_t count) = 0;
 };
 
-// A SerialLink as a SentencePort. Close is the link's ClosePort (purge,
-// close, the port name back to "COM1").
+// A SerialLink as a SentencePort. Close is the link's ClosePort (purge and
+// close). The update page's port goes back to the name "COM1" then, as it
+// always does; a page's own port for the Bluetooth operations keeps its name
+// (kKeepName), so that it opens the same port the next time.
 class SerialLinkPort final : public SentencePort {
 public:
-    explicit SerialLinkPort(SerialLink& link) : link_(link) {}
+    enum class CloseMode { kResetName, kKeepName };
+    explicit SerialLinkPort(SerialLink& link, CloseMode mode = CloseMode::kResetName) : link_(link), mode_(mode) {}
     bool Open() override;
     void Close() override;
     bool IsOpen() const override;
@@ -43,4 +46,5 @@ public:
 
 private:
     SerialLink& link_;
+    CloseMode mode_;
 };

@@ -1,0 +1,51 @@
+// The firmware page's pieces below the page: the download agent by model
+// code, the temporary path, the final text and the busy flag.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "device/FirmwareDownload.h"
+
+namespace fs = std::filesystem;
+
+TEST(FirmwareAgent, ChosenByModelCode) {
+    const fs::path dir = fs::temp_directory_path() / ("fwagent-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    for (const char* name : {"MTK_AllInOne_DA_MT3318_v2.bin", "MTK_AllInOne_DA_MT3318_v1.bin",
+                             "mtk_allinone_da_mt3329_v1.BIN", "DA_MT3329_v1.bin"}) {
+        std::ofstream(dir / name) << "x";
+    }
+    struct Case { int model; const char* file; std::uint32_t parameter; };
+    for (const Case& c : {Case{0, "", 0}, Case{1, "", 0}, Case{2, "", 0}, Case{3, "MTK_AllInOne_DA_MT3318_v1.bin", 0x100800},
+                          Case{4, "MTK_AllInOne_DA_MT3318_v1.bin", 0x100800}, Case{7, "MTK_AllInOne_DA_MT3318_v1.bin", 0x100800},
+                          Case{5, "mtk_allinone_da_mt3329_v1.BIN", 0xC00}, Case{6, "mtk_allinone_da_mt3329_v1.BIN", 0xC00},
+                          Case{8, "", 0}}) {
+        const firmware::AgentChoice choice = firmware::AgentForModel(c.model);
+        const std::string expected = *c.file ? (dir / c.file).string() : std::string();
+        EXPECT_EQ(firmware::FindAgentFile(dir.string(), c.model), expected) << "model " << c.model;
+        EXPECT_EQ(choice.hasParameter, c.parameter != 0) << "model " << c.model;
+        EXPECT_EQ(choice.parameter, c.parameter) << "model " << c.model;
+    }
+    fs::remove_all(dir);
+    EXPECT_EQ(firmware::FindAgentFile(dir.string(), 3), "");  // folder gone: nothing found
+}
+
+TEST(FirmwareAgent, TempPathFinalTextAndBusyFlag) {
+    const std::string folder = "/data/" + std::string(400, 'f');
+    EXPECT_EQ(firmware::TempPayloadPath(folder), folder + "/Orvik_FW_Temp.bin");
+
+    EXPECT_EQ(firmware::FinalTextId(true, true, 0), firmware::kStringDone);
+    EXPECT_EQ(firmware::FinalTextId(false, true, 0), firmware::kStringConnectFailed);
+    EXPECT_EQ(firmware::FinalTextId(true, false, 0), firmware::kStringConnectFailed);
+    EXPECT_EQ(firmware::FinalTextId(true, true, 1), firmware::kStringConnectFailed);
+
+    firmware::BusyFlag busy;
+    EXPECT_FALSE(busy.IsBusy());
+    EXPECT_TRUE(busy.TryBegin());
+    EXPECT_FALSE(busy.TryBegin());  // nothing starts while a download runs
+    EXPECT_TRUE(busy.IsBusy());
+    busy.End();
+    EXPECT_FALSE(busy.IsBusy());
+}
