@@ -7,6 +7,8 @@
 #include <system_error>
 #include <vector>
 
+#include "device/FlashDownload.h"
+
 namespace fs = std::filesystem;
 
 namespace firmware {
@@ -48,6 +50,16 @@ std::string FindAgentFile(const std::string& folder, int modelType) {
 
 std::string TempPayloadPath(const std::string& firmwareFileFolder) {
     return firmwareFileFolder + "/" + kTempPayloadName;
+}
+
+bool PortForRun(const std::string& portName, int& comPortNumber, std::string& linkPortName) {
+    comPortNumber = FlashDownloader::ComPortNumberOf(portName);
+    if (comPortNumber == 0) {
+        linkPortName.clear();
+        return false;
+    }
+    linkPortName = FlashDownloader::LinkPortNameFor(portName);
+    return true;
 }
 
 int FinalTextId(bool daLoaded, bool imageLoaded, std::uint32_t downloadResult) {

@@ -44,6 +44,13 @@ std::string FindAgentFile(const std::string& folder, int modelType);
 // "<folder>/Orvik_FW_Temp.bin", of any length.
 std::string TempPayloadPath(const std::string& firmwareFileFolder);
 
+// The port of a run, from the port name the settings object holds: its COM
+// number (1..50) and the name the page opens it by ("//.//" in front from
+// COM10 on). Recomputed for every run; false for a name without such a
+// number, and the run is then refused rather than made on the number given
+// at construction (8) or one left from an earlier run.
+bool PortForRun(const std::string& portName, int& comPortNumber, std::string& linkPortName);
+
 // The text after a run: 411 (done) only when the agent and the image both
 // loaded and the run returned 0; 413 otherwise.
 int FinalTextId(bool daLoaded, bool imageLoaded, std::uint32_t downloadResult);

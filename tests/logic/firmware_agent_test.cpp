@@ -41,6 +41,19 @@ TEST(FirmwareAgent, TempPathFinalTextAndBusyFlag) {
     EXPECT_EQ(firmware::FinalTextId(true, false, 0), firmware::kStringConnectFailed);
     EXPECT_EQ(firmware::FinalTextId(true, true, 1), firmware::kStringConnectFailed);
 
+    int number = 8;
+    std::string link = "COM8";
+    EXPECT_TRUE(firmware::PortForRun("COM12", number, link));
+    EXPECT_EQ(number, 12);
+    EXPECT_EQ(link, "//.//COM12");
+    EXPECT_TRUE(firmware::PortForRun("COM3", number, link));
+    EXPECT_EQ(link, "COM3");
+    for (const char* bad : {"", "COM0", "COM51", "/dev/ttyUSB0"}) {
+        number = 8;
+        EXPECT_FALSE(firmware::PortForRun(bad, number, link)) << bad;
+        EXPECT_EQ(number, 0) << bad;  // never the default 8 or the last number
+    }
+
     firmware::BusyFlag busy;
     EXPECT_FALSE(busy.IsBusy());
     EXPECT_TRUE(busy.TryBegin());

@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "PtyTestEnv.h"
 #include "device/SentencePort.h"
+#include "device/SerialLink.h"
 #include "platform/Clock.h"
+#include "sim/Behaviours.h"
+#include "sim/DeviceSimulator.h"
 #include "support/UtilityManager.h"
 #include "tracklog/TrackLogSettings.h"
 
@@ -161,4 +165,40 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
     EXPECT_EQ(ExtractPmtk182Field("xx$PMTK182,3,4,25*15\r\n", 13), "25");
     EXPECT_EQ(ExtractPmtk182Field(std::string(20, ' ') + "$PMTK182,3,4,25*15", 13), std::nullopt);
     EXPECT_EQ(ExtractPmtk182Field("$PMTK182,3", 13), std::nullopt);
+}
+
+TEST(TrackLogSettingsOnSim, ApplyAndQueriesReachTheLogger) {
+    platform::ScaledClock clock(10);
+    platform::ScopedClock useClock(clock);
+    testsupport::PtyPortDir dir;
+    sim::SimOptions options;
+    options.port = "COM24";
+    sim::DeviceSimulator device(options);
+    auto state = sim::InstallModelBehaviours(device, "L-731");
+    std::string error;
+    ASSERT_TRUE(device.Start(&error)) << error;
+    SerialLink link;
+    link.linkPortName = "COM24";
+    ASSERT_EQ(link.OpenPort(), 1);
+    portLinked = 1;
+    SerialLinkPort port(link);
+    TrackLogPmtk182Sender sender(port);
+    TrackLogSettings model;
+
+    model.SetRecordMode(TrackLogSettings::kRecordOnce);
+    EXPECT_TRUE(model.ApplyAll("30", "75", sender));
+    const sim::DeviceProfile p = state->Profile();
+    EXPECT_EQ(p.logIntervalTenths, 30);
+    EXPECT_EQ(p.logDistanceTenths, 75);
+    EXPECT_EQ(p.recordMode, 2);
+    const Pmtk182Result r = sender.SendPmtk182(2, 4, 0);
+    ASSERT_TRUE(r.Answered());
+    EXPECT_EQ(ExtractPmtk182Field(r.reply, TrackLogSettings::kValueFieldOffset), "75");
+    // The logger refuses the bare query that Read starts with: reported, and
+    // nothing changes.
+    EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kNoReply);
+    EXPECT_EQ(model.stagedInterval, 30);
+    portLinked = 0;
+    link.ClosePort();
+    device.Stop();
 }
