@@ -93,6 +93,14 @@ std::optional<std::string> ExtractPmtk182Field(std::string_view reply, std::size
     return std::string(field);
 }
 
+TrackLogSaveChoice SaveChoiceForOutput(int outputMode) {
+    switch (outputMode) {
+        case 1: return {"txt", "*.txt", "Track Log Text (*.txt)|*.txt|"};
+        case 2: return {"kml", "*.kml", "Track Log KML (*.kml)|*.kml|"};
+        default: return {"trl", "*.trl", "Track Log (*.trl)|*.trl|"};
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The settings.
 
@@ -265,7 +273,7 @@ TrackLogSettings::ReadResult TrackLogSettings::ReadDeviceSettings(Pmtk182Sender&
 
 const char* TrackLogSettings::ReadStatusText(ReadResult result) {
     switch (result) {
-        case ReadResult::kOk: return "Update Setting Successfully.";
+        case ReadResult::kOk: return tracklogtext::kReadDone;
         case ReadResult::kNotConnected: return "Not Connected";
         case ReadResult::kNoReply: return "Get no response from device.";
         case ReadResult::kBadReply: return "Read Setting Failed.";

@@ -102,6 +102,29 @@ std::optional<std::size_t> FindPmtk182(std::string_view reply);
 // when the field would start past the text.
 std::optional<std::string> ExtractPmtk182Field(std::string_view reply, std::size_t skip);
 
+// The page's status texts. The failure texts are this program's own: a
+// read-out, a Read or a Clear that failed never shows a success text.
+namespace tracklogtext {
+inline constexpr const char* kWaiting = "Waiting for Starting...";
+inline constexpr const char* kUpdating = "Update Setting...";
+inline constexpr const char* kReadDone = "Update Setting Successfully.";
+inline constexpr const char* kUploading = "Uploading...";
+inline constexpr const char* kUploadDone = "Upload Successfully. Please power off and then power on device.";
+inline constexpr const char* kUploadFailed = "Upload Failed.";
+inline constexpr const char* kOutputFailed = "Cannot create the output file.";
+inline constexpr const char* kClearDone = "Clear Successfully. Please power off and then power on device.";
+inline constexpr const char* kClearFailed = "Clear Failed.";
+}  // namespace tracklogtext
+
+// The save dialog of Upload by output mode (0 ".trl", 1 ".txt", 2 ".kml"):
+// default extension, initial name and filter ("text|pattern|").
+struct TrackLogSaveChoice {
+    const char* extension;
+    const char* initialName;
+    const char* filter;
+};
+TrackLogSaveChoice SaveChoiceForOutput(int outputMode);
+
 class TrackLogSettings {
 public:
     static constexpr int kEnabled = 1;

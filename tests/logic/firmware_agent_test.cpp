@@ -17,13 +17,12 @@ TEST(FirmwareAgent, ChosenByModelCode) {
                              "mtk_allinone_da_mt3329_v1.BIN", "DA_MT3329_v1.bin"}) {
         std::ofstream(dir / name) << "x";
     }
-    struct Case { int model; const char* file; std::uint32_t parameter; };
-    for (const Case& c : {Case{0, "", 0}, Case{1, "", 0}, Case{2, "", 0}, Case{3, "MTK_AllInOne_DA_MT3318_v1.bin", 0x100800},
-                          Case{4, "MTK_AllInOne_DA_MT3318_v1.bin", 0x100800}, Case{7, "MTK_AllInOne_DA_MT3318_v1.bin", 0x100800},
-                          Case{5, "mtk_allinone_da_mt3329_v1.BIN", 0xC00}, Case{6, "mtk_allinone_da_mt3329_v1.BIN", 0xC00},
-                          Case{8, "", 0}}) {
+    const std::string k3318 = "MTK_AllInOne_DA_MT3318_v1.bin", k3329 = "mtk_allinone_da_mt3329_v1.BIN";
+    struct Case { int model; std::string file; std::uint32_t parameter; };
+    for (const Case& c : {Case{0, "", 0}, Case{1, "", 0}, Case{2, "", 0}, Case{3, k3318, 0x100800}, Case{4, k3318, 0x100800},
+                          Case{7, k3318, 0x100800}, Case{5, k3329, 0xC00}, Case{6, k3329, 0xC00}, Case{8, "", 0}}) {
         const firmware::AgentChoice choice = firmware::AgentForModel(c.model);
-        const std::string expected = *c.file ? (dir / c.file).string() : std::string();
+        const std::string expected = c.file.empty() ? std::string() : (dir / c.file).string();
         EXPECT_EQ(firmware::FindAgentFile(dir.string(), c.model), expected) << "model " << c.model;
         EXPECT_EQ(choice.hasParameter, c.parameter != 0) << "model " << c.model;
         EXPECT_EQ(choice.parameter, c.parameter) << "model " << c.model;

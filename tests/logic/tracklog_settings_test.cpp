@@ -18,13 +18,11 @@
 
 namespace {
 
-// Records every write and answers from a table (unknown sentences: nothing).
-class RecordingPort final : public SentencePort {
-public:
+// Records every write and answers from a table (else defaultAnswer).
+struct RecordingPort final : SentencePort {
     std::map<std::string, std::string> answers;
-    std::string defaultAnswer;
+    std::string defaultAnswer, pending;
     std::vector<std::string> written;
-    std::string pending;
     bool open = true;
 
     bool Open() override { return open = true; }
@@ -33,13 +31,12 @@ public:
     void Purge() override { pending.clear(); }
     bool Write(std::string_view bytes) override {
         written.emplace_back(bytes);
-        auto it = answers.find(std::string(bytes));
+        auto it = answers.find(written.back());
         pending += it != answers.end() ? it->second : defaultAnswer;
         return open;
     }
     std::size_t Read(char* buffer, std::size_t count) override {
-        const std::size_t n = std::min(count, pending.size());
-        pending.copy(buffer, n);
+        const std::size_t n = pending.copy(buffer, count);
         pending.erase(0, n);
         return n;
     }
