@@ -19,8 +19,9 @@ TEST(FirmwareAgent, ChosenByModelCode) {
     }
     const std::string k3318 = "MTK_AllInOne_DA_MT3318_v1.bin", k3329 = "mtk_allinone_da_mt3329_v1.BIN";
     struct Case { int model; std::string file; std::uint32_t parameter; };
-    for (const Case& c : {Case{0, "", 0}, Case{1, "", 0}, Case{2, "", 0}, Case{3, k3318, 0x100800}, Case{4, k3318, 0x100800},
-                          Case{7, k3318, 0x100800}, Case{5, k3329, 0xC00}, Case{6, k3329, 0xC00}, Case{8, "", 0}}) {
+    for (const Case& c : {Case{0, "", 0}, Case{1, "", 0}, Case{2, "", 0}, Case{3, k3318, 0x100800},
+                          Case{4, k3318, 0x100800}, Case{7, k3318, 0x100800}, Case{5, k3329, 0xC00},
+                          Case{6, k3329, 0xC00}, Case{8, "", 0}}) {
         const firmware::AgentChoice choice = firmware::AgentForModel(c.model);
         const std::string expected = c.file.empty() ? std::string() : (dir / c.file).string();
         EXPECT_EQ(firmware::FindAgentFile(dir.string(), c.model), expected) << "model " << c.model;
