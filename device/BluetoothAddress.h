@@ -114,7 +114,8 @@ public:
 
     enum class StepResult { kSent, kOutOfRange, kFinishSent, kPortClosed, kIdle };
     // One step on an open port: the first call starts the stepping (state 1,
-    // display text). While stepping: past the limit ends it (status text
+    // display text). While stepping: past the limit (or at
+    // FF:FF:FF:FF:FF:FF, which has no next) ends it (status text
     // "BT_MAC Out of range", running flag cleared, port purged); otherwise
     // the current address is written (rebuilt from the address each time,
     // a[5] first, as WriteBtMac writes it) and the address steps on. In the

@@ -246,8 +246,11 @@ TrackLogSettings::ReadResult TrackLogSettings::ReadDeviceSettings(Pmtk182Sender&
         if (!r.Answered()) {
             return failure(r);
         }
+        // "$PMTK182,3,<item>,<value>": the answer to this item, a whole number.
+        const std::optional<std::string> item = ExtractPmtk182Field(r.reply, 9);
         const std::optional<std::string> field = ExtractPmtk182Field(r.reply, kValueFieldOffset);
-        if (!field || field->empty() || field->find_first_not_of("0123456789") != std::string::npos) {
+        if (!item || item->rfind("3," + std::to_string(items[i]) + ",", 0) != 0 || !field || field->empty() ||
+            field->find_first_not_of("0123456789") != std::string::npos) {
             return ReadResult::kBadReply;
         }
         values[i] = TextToInt(*field);

@@ -148,11 +148,13 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
     EXPECT_EQ(port.written.back(), "$PMTK182,10*14\r\n");
     EXPECT_STREQ(TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kOk), "Update Setting Successfully.");
 
-    // A value that is no number changes nothing.
-    port.answers["$PMTK182,2,4*3F\r\n"] = "$PMTK182,3,4,1x*00\r\n";
+    // A value that is no number, or the answer to another item, changes nothing.
     model.stagedInterval = 7;
-    EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kBadReply);
-    EXPECT_EQ(model.stagedInterval, 7);
+    for (const char* bad : {"$PMTK182,3,4,1x*00\r\n", "$PMTK182,3,3,1000*00\r\n"}) {
+        port.answers["$PMTK182,2,4*3F\r\n"] = bad;
+        EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kBadReply) << bad;
+        EXPECT_EQ(model.stagedInterval, 7);
+    }
 
     // A long reply fills the 80 bytes and is still a terminated text.
     port.answers["$PMTK182,2*27\r\n"] = "$PMTK182," + std::string(200, '7');
