@@ -1,5 +1,6 @@
 // The firmware page's pieces below the page: the download agent by model
-// code, the temporary path, the final text and the busy flag.
+// code, the temporary path, the final text and the busy flag; the GPS status
+// page's time-zone list.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <fstream>
 
 #include "device/FirmwareDownload.h"
+#include "device/GpsStatusValues.h"
 
 namespace fs = std::filesystem;
 
@@ -61,4 +63,12 @@ TEST(FirmwareAgent, TempPathFinalTextAndBusyFlag) {
     EXPECT_TRUE(busy.IsBusy());
     busy.End();
     EXPECT_FALSE(busy.IsBusy());
+}
+
+TEST(GpsStatusValues, ZonesRunFromPlusTwelveToMinusTwelve) {
+    for (int i = 0; i < 25; ++i) {
+        EXPECT_EQ(std::stoi(gpsstatus::kTimeZones[static_cast<std::size_t>(i)]), 12 - i) << i;
+    }
+    EXPECT_STREQ(gpsstatus::kTimeZones[gpsstatus::kSelectedTimeZone], "+8");
+    EXPECT_STREQ(gpsstatus::kResetModes[gpsstatus::kCheckedResetMode], "Hot Start");
 }
