@@ -63,6 +63,7 @@ DeviceProfile FromPreset(const Preset& preset) {
     p.answersOrvik = preset.orvik;
     p.acksDisconnect = preset.qvr || preset.orvik;
     p.logger = preset.logger;
+    p.bluetooth = preset.logger;
     p.firmware = preset.firmware;
     p.hardware = preset.hardware;
     return p;
@@ -269,6 +270,9 @@ Replies DeviceState::Answer(const Sentence& sentence) {
     if (sentence.tag == "PMTK182" && p.logger) {
         return AnswerPmtk182(sentence);
     }
+    if (p.bluetooth && (sentence.tag == "PMTK492" || sentence.tag == "PMTK392" || sentence.tag == "PMTK220")) {
+        return AnswerBluetooth(sentence);
+    }
     return {};
 }
 
@@ -436,7 +440,8 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
 
 std::shared_ptr<DeviceState> InstallDevice(DeviceSimulator& sim, const DeviceProfile& profile) {
     auto state = std::make_shared<DeviceState>(profile);
-    for (const char* tag : {"PQVR810", "PQVR829", "PQVR832", "ORVIK731", "PMTK400", "PMTK182"}) {
+    for (const char* tag : {"PQVR810", "PQVR829", "PQVR832", "ORVIK731", "PMTK400", "PMTK182", "PMTK492",
+                            "PMTK392", "PMTK220"}) {
         sim.SetBehaviour(tag, [state](const Sentence& sentence, SimContext&) { return state->Answer(sentence); });
     }
     return state;

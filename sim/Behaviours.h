@@ -35,6 +35,10 @@
 //   $PMTK182,7,addr,len -> $PMTK182,8,<addr, 8 hex digits>,<data in hex>,
 //                          one sentence per 2048 bytes (at most 64 KiB)
 //   $PMTK182,14,<baud>  -> $PMTK001,182,14,3
+//   $PMTK492            -> $PMTK592,<12 hex digits>     (Bluetooth address)
+//   $PMTK392,<6>,<6>    -> $PMTK001,392,3 and $PMTK010,001; the 12 digits
+//                          become the address
+//   $PMTK220,<ms>       -> $PMTK001,220,3
 //
 // The erase empties the memory and sets the end address to 0. A read sends
 // its data sentences only, with no acknowledgement behind them: the program
@@ -78,6 +82,12 @@ struct DeviceProfile {
     std::uint32_t logEndAddress = 0x1A000;  // item 8
     int eraseDelayMs = 2000;                // how long an erase takes
     int linkBaud = 115200;                  // link speed, changed by command 14
+
+    // Bluetooth module (the loggers): its address as PMTK592 reports it and
+    // PMTK392 writes it, 12 upper-case hex digits.
+    bool bluetooth = false;
+    std::string btAddress = "0016A4000001";
+    int fixIntervalMs = 1000;  // set by PMTK220
 };
 
 // Size of the logger's log memory.
@@ -141,6 +151,7 @@ private:
     Replies AnswerOrvik(const Sentence& sentence, const DeviceProfile& p);
     Replies AnswerPmtk400(const DeviceProfile& p);
     Replies AnswerPmtk182(const Sentence& sentence);
+    Replies AnswerBluetooth(const Sentence& sentence);  // BluetoothBehaviour.cpp
 
     mutable std::mutex mutex_;
     DeviceProfile profile_;

@@ -35,6 +35,8 @@ void Usage(FILE* out) {
         "  --record-mode N    1 overwrite when full, 2 stop when full\n"
         "  --log-end HEX      log end address (hexadecimal, at most 200000)\n"
         "  --erase-time MS    how long an erase of the log takes\n"
+        "  --bt-address HEX   Bluetooth address, 12 hex digits as $PMTK592 reports it\n"
+        "                     (also makes the device answer $PMTK492, $PMTK392, $PMTK220)\n"
         "  --list-models      show the model presets and exit\n"
         "  --name TEXT        friendly driver text (default: CP210x USB to UART Bridge Controller)\n"
         "  --silent           never answer\n"
@@ -100,7 +102,7 @@ int main(int argc, char** argv) {
     enum {
         kPort = 1, kModel, kName, kSilent, kDelay, kBadChecksum, kSplit, kEcho, kNoise, kVerbose, kHelp,
         kModelName, kFirmware, kHardware, kLogger, kNoLogger, kInterval, kDistance, kRecordMode, kLogEnd,
-        kEraseTime, kListModels,
+        kEraseTime, kListModels, kBtAddress,
     };
     static const option kOptions[] = {
         {"port", required_argument, nullptr, kPort},
@@ -125,6 +127,7 @@ int main(int argc, char** argv) {
         {"log-end", required_argument, nullptr, kLogEnd},
         {"erase-time", required_argument, nullptr, kEraseTime},
         {"list-models", no_argument, nullptr, kListModels},
+        {"bt-address", required_argument, nullptr, kBtAddress},
         {nullptr, 0, nullptr, 0},
     };
     sim::SimOptions options;
@@ -134,6 +137,7 @@ int main(int argc, char** argv) {
     std::optional<bool> logger;
     std::optional<int> interval, distance, recordMode, eraseTime;
     std::optional<std::uint32_t> logEnd;
+    std::optional<std::string> btAddress;
     auto number = [](const char* name, const char* text, int low, int high, std::optional<int>& out) {
         int value = 0;
         if (!ParseInt(text, low, high, value)) {
@@ -193,6 +197,14 @@ int main(int argc, char** argv) {
                 logEnd = value;
                 break;
             }
+            case kBtAddress:
+                btAddress = optarg;
+                if (btAddress->size() != 12 ||
+                    btAddress->find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos) {
+                    std::fprintf(stderr, "pellora-devsim: bad --bt-address: %s\n", optarg);
+                    return 2;
+                }
+                break;
             case kListModels:
                 for (const sim::PresetInfo& preset : sim::Presets()) {
                     std::printf("%-10s %s\n", preset.name, preset.description);
@@ -230,6 +242,10 @@ int main(int argc, char** argv) {
     if (recordMode) profile.recordMode = *recordMode;
     if (logEnd) profile.logEndAddress = *logEnd;
     if (eraseTime) profile.eraseDelayMs = *eraseTime;
+    if (btAddress) {
+        profile.bluetooth = true;
+        profile.btAddress = *btAddress;
+    }
     std::string invalid;
     if (!sim::ValidateProfile(profile, &invalid)) {
         std::fprintf(stderr, "pellora-devsim: %s\n", invalid.c_str());
