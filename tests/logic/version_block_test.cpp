@@ -12,10 +12,10 @@ namespace {
 // One string table holding one string, nothing after it: the string's value
 // is the last bytes of the block.
 std::vector<std::uint8_t> OneStringBlock() {
-    platform::VersionSpec spec;
-    spec.tables = {{"041104B0", {{"ProductName", "ABC"}}}};
-    spec.hasTranslations = false;
-    return platform::BuildVersionBlock(spec);
+    platform::VersionSpec layout;
+    layout.tables = {{"041104B0", {{"ProductName", "ABC"}}}};
+    layout.hasTranslations = false;
+    return platform::BuildVersionBlock(layout);
 }
 
 // Reads a string the way the About box does.
