@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev googletest libgmock-dev libbenchmark-dev
   fonts-noto-cjk libxml2-utils zlib1g-dev nettle-dev
+  imagemagick libimage-exiftool-perl exiv2
 )
 missing=()
 for p in "${packages[@]}"; do
