@@ -345,14 +345,18 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
     if (p2 < *ifd0 + 2 + std::size_t{*ifd0Count} * kNewEntrySize + 4) {
         return fail(kLayoutOrderText);
     }
-    for (const Block& block : layout.blocks) {
+    // The first block is IFD0 itself, which the new entry goes into.
+    for (std::size_t i = 0; i < layout.blocks.size(); ++i) {
+        const Block& block = layout.blocks[i];
         const auto inside = [&](std::size_t p) { return block.offset < p && p < block.offset + block.size; };
-        if (inside(p1) || inside(p2)) {
+        if ((i != 0 && inside(p1)) || inside(p2)) {
             return fail(kLayoutOrderText);
         }
     }
+    // One pad byte before an odd place puts the GPS IFD on an even offset,
+    // and one after it keeps the parity of everything behind it.
     const std::size_t pad = (p2 + kNewEntrySize) & 1;
-    const std::size_t growth = kNewEntrySize + pad + kGpsIfdSize;
+    const std::size_t growth = kNewEntrySize + pad + kGpsIfdSize + pad;
     if (segment->length + growth > kMaxSegmentLength) {
         return fail(kSegmentTooLongText);
     }
@@ -362,7 +366,7 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
             moved += kNewEntrySize;
         }
         if (offset >= p2) {
-            moved += pad + kGpsIfdSize;
+            moved += pad + kGpsIfdSize + pad;
         }
         return static_cast<std::uint32_t>(moved);
     };
@@ -392,6 +396,7 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
     copy.insert(copy.end(), at(p1), at(p2));
     copy.insert(copy.end(), pad, 0);
     copy.insert(copy.end(), gpsIfd.begin(), gpsIfd.end());
+    copy.insert(copy.end(), pad, 0);
     copy.insert(copy.end(), at(p2), relocated.end());
     copy.insert(copy.end(), photo.begin() + static_cast<std::ptrdiff_t>(segment->End()), photo.end());
     return GpsCopyOutcome::Written;

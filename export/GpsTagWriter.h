@@ -14,8 +14,9 @@
 // The copy is the photo with its Exif segment rebuilt in memory:
 //   - IFD0 gains one entry, GPSInfo (0x8825, LONG, 1, the GPS IFD's offset),
 //     inserted in tag order: 12 bytes;
-//   - the GPS IFD is inserted where IFD1 began (after one pad byte when that
-//     place is odd), so it starts at an even offset:
+//   - the GPS IFD is inserted where IFD1 began, between two pad bytes when
+//     that place is odd, so it starts at an even offset and everything
+//     behind it keeps its parity:
 //       count 9
 //       0x0000 GPSVersionID    BYTE      4  2,2,0,0
 //       0x0001 GPSLatitudeRef  ASCII     2  "N" or "S" (0 gives "N")
@@ -31,7 +32,7 @@
 //     every offset at or behind IFD1 by the whole growth (IFD0, the Exif
 //     IFD, the Interop IFD, the MakerNote's IFD and IFD1 with its thumbnail
 //     offset are relocated).
-// So the copy grows by 218 bytes (219 when IFD1 started at an odd offset).
+// So the copy grows by 218 bytes (220 when IFD1 started at an odd offset).
 //
 // Layouts that this pass is not built for are refused with a failure text,
 // never written corrupt: no IFD1, an IFD0 count of 0, an existing GPSInfo
