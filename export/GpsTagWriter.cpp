@@ -148,20 +148,15 @@ std::array<std::uint8_t, kGpsIfdSize> BuildGpsIfd(std::uint32_t g, const PhotoTr
     return ifd;
 }
 
-bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return false;
-    }
-    bytes.resize(static_cast<std::size_t>(info.st_size));
+struct FdSource {
+    int fd;
+};
+
+std::size_t ReadAt(void* context, std::size_t offset, std::size_t size, std::uint8_t* out) {
+    const int fd = static_cast<FdSource*>(context)->fd;
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    while (done < size) {
+        const ssize_t n = ::pread(fd, out + done, size - done, static_cast<off_t>(offset + done));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -170,8 +165,33 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
         }
         done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
-    bytes.resize(done);
+    return done;
+}
+
+// Copies bytes [from, from + count) of the source to the end of the output
+// through one buffer per thread (read and write beat an in-kernel copy on
+// the file systems without shared extents).
+bool CopyRange(int source, std::size_t from, std::size_t count, int output) {
+    thread_local std::vector<std::uint8_t> buffer(1 << 20);
+    while (count > 0) {
+        FdSource fdSource{source};
+        const std::size_t got = ReadAt(&fdSource, from, std::min(count, buffer.size()), buffer.data());
+        if (got == 0) {
+            return false;  // the source ended early
+        }
+        for (std::size_t done = 0; done < got;) {
+            const ssize_t w = ::write(output, buffer.data() + done, got - done);
+            if (w < 0 && errno == EINTR) {
+                continue;
+            }
+            if (w <= 0) {
+                return false;
+            }
+            done += static_cast<std::size_t>(w);
+        }
+        from += got;
+        count -= got;
+    }
     return true;
 }
 
@@ -416,16 +436,40 @@ void WriteGpsToPhoto(const std::string& photoPath, const PhotoTrackPoint& point,
         std::fabs(point.latitude) > 90.0f || std::fabs(point.longitude) > 180.0f) {
         return fail(kBadPositionText);
     }
-    std::vector<std::uint8_t> photo;
-    if (!ReadWholeFile(photoPath, photo)) {
+    // Only the segments up to the end of the Exif segment are read; the
+    // rest of the photo is copied behind the rebuilt segment unread.
+    const int source = ::open(photoPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat info {};
+    if (source < 0 || ::fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+        if (source >= 0) {
+            ::close(source);
+        }
         return fail(kNotFileText);
     }
+    // One read takes the segments of most photos and the whole of a small
+    // one; a longer run of segments before the Exif segment is read on.
+    FdSource fdSource{source};
+    const auto size = static_cast<std::size_t>(info.st_size);
+    std::vector<std::uint8_t> head(std::min<std::size_t>(size, 60 * 1024));
+    head.resize(ReadAt(&fdSource, 0, head.size(), head.data()));
+    auto segment = exif::FindExifSegment(head);
+    if (!segment || segment->End() > head.size()) {
+        segment = exif::FindExifSegment(&ReadAt, &fdSource);
+        if (segment && segment->End() > head.size() && segment->End() <= size) {
+            const std::size_t had = head.size();
+            head.resize(segment->End());
+            head.resize(had + ReadAt(&fdSource, had, head.size() - had, head.data() + had));
+        }
+    }
     std::vector<std::uint8_t> copy;
-    std::string text;
-    switch (BuildGpsCopy(photo, point, copy, text)) {
+    std::string text = exif::kNotExifText;
+    const GpsCopyOutcome outcome = segment ? BuildGpsCopy(head, point, copy, text) : GpsCopyOutcome::Failed;
+    switch (outcome) {
     case GpsCopyOutcome::Failed:
+        ::close(source);
         return fail(text);
     case GpsCopyOutcome::MakerRefused:
+        ::close(source);
         gpsWriteOk = false;
         ::rmdir(folder.c_str());
         return;
@@ -433,16 +477,23 @@ void WriteGpsToPhoto(const std::string& photoPath, const PhotoTrackPoint& point,
         break;
     }
     if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+        ::close(source);
         return fail(kCopyWriteText);
     }
     // The copy goes into a real folder inside the photo folder, never
     // through a link that stands where the GPS folder should be.
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    struct stat folderInfo {};
+    if (::lstat(folder.c_str(), &folderInfo) != 0 || !S_ISDIR(folderInfo.st_mode)) {
+        ::close(source);
         return fail(kCopyWriteText);
     }
     AtomicFile file;
-    if (!file.Open(GpsCopyPath(photoPath)) || !file.Write(copy.data(), copy.size()) || !file.Commit()) {
+    const bool written = file.Open(GpsCopyPath(photoPath)) && file.Write(copy.data(), copy.size()) &&
+                         std::fflush(file.Stream()) == 0 &&
+                         CopyRange(source, head.size(), size - head.size(), ::fileno(file.Stream())) &&
+                         file.Commit();
+    ::close(source);
+    if (!written) {
         file.Abandon();
         return fail(kCopyWriteText);
     }
