@@ -268,3 +268,51 @@ TEST_F(PhotoRunner, CaptureTimesAndGpsCopies) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GpsTagValues, WorkedExamples) {
+    std::array<int, 3> lat{}, lon{};
+    DegreesToDms(22.5f, 120.25f, lat, lon);
+    EXPECT_EQ(lat, (std::array<int, 3>{22, 30, 0}));
+    EXPECT_EQ(lon, (std::array<int, 3>{120, 15, 0}));
+    DegreesToDms(-33.8f, -0.0, lat, lon);
+    EXPECT_EQ(lat, (std::array<int, 3>{33, 47, 5999}));  // never rounded up, never negative
+    EXPECT_EQ(lon, (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(HeightCentimetres(12.345f), 1235u);
+    EXPECT_EQ(HeightCentimetres(12.344f), 1234u);
+    EXPECT_EQ(HeightCentimetres(-5.5f), 550u);
+    EXPECT_EQ(exif::TiffValueSize(5, 3), 24u);
+    EXPECT_EQ(exif::TiffValueSize(99, 7), 7u);
+    EXPECT_EQ(exif::TiffValueSize(12, 0xFFFFFFFFu), 8ull * 0xFFFFFFFFu);
+    EXPECT_EQ(GpsCopyPath("/d/a/DSC01234.JPG"), "/d/a/GPS/DSC01234_GPS.jpg");
+}
+
+TEST_F(PhotoRunner, NoCopyThroughAFileOrLinkNamedGps) {
+    const fs::path photo = dir_ / "IMG_0001.JPG";
+    WriteBytes(photo, BuildExifPhoto({}));
+    const PhotoTrackPoint point{120.25f, 22.5f, 12.5f, 1212797103u};
+    int failed = 0;
+    std::string message;
+    bool ok = true;
+    fs::create_directories(dir_ / "elsewhere");
+    for (int round = 0; round < 2; ++round) {
+        if (round == 0) {
+            WriteBytes(dir_ / "GPS", {1, 2, 3});
+        } else {
+            fs::remove(dir_ / "GPS");
+            fs::create_directory_symlink(dir_ / "elsewhere", dir_ / "GPS");
+        }
+        WriteGpsToPhoto(photo.string(), point, failed, message, ok);
+        EXPECT_EQ(failed, 1);
+        EXPECT_EQ(message, kCopyWriteText);
+        EXPECT_TRUE(fs::is_empty(dir_ / "elsewhere"));
+    }
+    const PhotoTrackPoint nowhere{0.0f, 91.0f, 0.0f, 0u};
+    fs::remove(dir_ / "GPS");
+    WriteGpsToPhoto(photo.string(), nowhere, failed, message, ok);
+    EXPECT_EQ(message, kBadPositionText);
+    EXPECT_FALSE(fs::exists(dir_ / "GPS"));
+}
+
+}  // namespace
