@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <random>
 
-#include "ExifPhotoBuilder.h"
+#include "PhotoFiles.h"
 #include "export/PhotoMatch.h"
 #include "support/ProcessZone.h"
 
@@ -144,118 +144,78 @@ TEST(PhotoMatchTest, SameResultsAsTheFirstForm) {
     }
 }
 
-TEST(PhotoMatchTest, MorePhotosAndPointsThanFixedTablesHeld) {
-    std::vector<std::int64_t> points, photos;
-    for (std::int64_t i = 0; i < 150000; ++i) {
-        points.push_back(1000 + 10 * i);
-        photos.push_back(1000 + 10 * i + 3);
-    }
-    points.push_back(1000 + 10 * 150000);
-    const PhotoLinkState state = StateWith(points, photos);
-    const auto matches = Matches(state);
-    ASSERT_EQ(matches.size(), 150000u);
-    EXPECT_EQ(matches.front(), 0);
-    EXPECT_EQ(matches.back(), 149999);
-    EXPECT_TRUE(state.trackOrder[149999].hasPhoto);
-    EXPECT_FALSE(state.trackOrder[150000].hasPhoto);
+void RunAll(PhotoLinkState& state) {
+    state.SortTrackByTime();
+    state.ReadPhotoTimes();
+    state.ApplyTimeCalibration();
+    state.SortPhotosByTime();
+    state.MatchPhotosToTrack();
 }
 
-class PhotoFolderTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetChosenZoneOffset(9 * 3600);
-        dir_ = fs::temp_directory_path() / ("pellora-folder-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_ / "dir.jpg");
-        ExifPhotoSpec spec;
-        spec.dateTimeOriginal = "2008:06:07 09:05:03";  // 1212797103
-        WriteBytes(dir_ / "b.JPG", BuildExifPhoto(spec));
-        spec.dateTimeOriginal = "2008:06:07 09:05:10";
-        WriteBytes(dir_ / "a.jpg", BuildExifPhoto(spec));
-        spec.dateTimeOriginal = "2008:06:07 09:09:00";
-        WriteBytes(dir_ / "c%d.Jpg", BuildExifPhoto(spec));
-        WriteBytes(dir_ / "d.jpeg", BuildExifPhoto(spec));
-        WriteBytes(dir_ / "broken.jpg", {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0, 0});
-        state_.photoFolder = dir_.string();
-        state_.summaryText = "before";
-        for (std::uint32_t t : {1212797100u, 1212797160u}) {
-            state_.trackPoints.push_back({120.0f, 22.0f, 5.0f, t});
-        }
-    }
-    void TearDown() override {
-        ClearChosenZone();
-        fs::remove_all(dir_);
-    }
-    void Run() {
-        state_.SortTrackByTime();
-        state_.ReadPhotoTimes();
-        state_.ApplyTimeCalibration();
-        state_.SortPhotosByTime();
-        state_.MatchPhotosToTrack();
-    }
-    std::string Path(const char* name) const { return (dir_ / name).string(); }
-    fs::path dir_;
-    PhotoLinkState state_;
-};
+// A folder in name order (a.jpg, b.JPG, broken.jpg, c%d.Jpg; not d.jpeg nor
+// the folder dir.jpg), its list lines and counts, and batch mode.
+TEST(PhotoFolderTest, ListsReadsAndMatches) {
+    SetChosenZoneOffset(9 * 3600);
+    const fs::path dir = fs::temp_directory_path() / ("pellora-folder-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "dir.jpg");
+    const auto put = [&](const char* name, const char* time) {
+        WriteBytes((dir / name).string(), PhotoWithTime("built-canon-ii.jpg", time));
+    };
+    put("b.JPG", "2008:06:07 09:05:03");  // 1212797103
+    put("a.jpg", "2008:06:07 09:05:10");
+    put("c%d.Jpg", "2008:06:07 09:09:00");
+    put("d.jpeg", "2008:06:07 09:09:00");
+    WriteBytes((dir / "broken.jpg").string(), {0xFF, 0xD8, 0xFF, 0xDB, 0x00, 0x04, 0, 0});
+    const auto path = [&](const char* name) { return (dir / name).string(); };
 
-TEST_F(PhotoFolderTest, ListsReadsAndMatchesInNameOrder) {
-    // An unread capture time plus the calibration lands inside the track
-    // and still takes no part in matching.
-    state_.calibrationSeconds = 1212797130;
-    state_.trackPoints.push_back({120.0f, 22.0f, 5.0f, 1212797120u});
-    Run();
-    ASSERT_EQ(state_.PhotoCount(), 4u);
-    EXPECT_EQ(state_.photoFiles[0].path, Path("a.jpg"));
-    EXPECT_EQ(state_.photoFiles[3].path, Path("c%d.Jpg"));
-    EXPECT_EQ(state_.photoFiles[1].exifTime, 1212797103);
-    EXPECT_EQ(state_.photoFiles[1].captureTime, 1212797103LL + 1212797130LL);  // past 2^31
-    EXPECT_EQ(state_.photoFiles[2].captureTime, 1212797130);
-    const std::vector<std::string> expected = {
-        " " + Path("a.jpg"), " " + Path("b.JPG"), " " + Path("broken.jpg") + ";Not EXIF format.",
-        " " + Path("c%d.Jpg"),
-        // Matching, in capture-time order.
-        " " + Path("broken.jpg") + ";", " " + Path("b.JPG") + ";", " " + Path("a.jpg") + ";",
-        " " + Path("c%d.Jpg") + ";"};
-    EXPECT_EQ(state_.photoList, expected);
-    EXPECT_EQ(state_.summaryText, ": 3 1 \n: 0 4");
-    EXPECT_EQ(state_.photoTimeResults[2].timeRead, 0);
-    EXPECT_EQ(state_.photoTimeResults[1].timeRead, 1);
-}
+    PhotoLinkState state;
+    state.photoFolder = dir.string();
+    state.summaryText = "before";
+    for (std::uint32_t t : {1212797100u, 1212797160u}) {
+        state.trackPoints.push_back({120.0f, 22.0f, 5.0f, t});
+    }
+    RunAll(state);
+    EXPECT_EQ(state.photoList,
+              (std::vector<std::string>{" " + path("a.jpg"), " " + path("b.JPG"),
+                                        " " + path("broken.jpg") + ";Not EXIF format.", " " + path("c%d.Jpg"),
+                                        " " + path("broken.jpg") + ";", path("b.JPG"), path("a.jpg"),
+                                        " " + path("c%d.Jpg") + ";"}));
+    EXPECT_EQ(state.summaryText, ": 3 1 \n: 2 2");
+    EXPECT_EQ(Matches(state), (std::vector<long>{0, 0, -1, -1}));
+    EXPECT_EQ(state.photoTimeResults[1].timeRead, 1);
 
-TEST_F(PhotoFolderTest, MatchLinesAndBatchModeGiveTheSameMatches) {
-    Run();
-    EXPECT_EQ(state_.summaryText, ": 3 1 \n: 2 2");
-    EXPECT_EQ(state_.photoList[4], " " + Path("broken.jpg") + ";");
-    EXPECT_EQ(state_.photoList[5], Path("b.JPG"));
-    EXPECT_EQ(state_.photoList[6], Path("a.jpg"));
-    const auto matches = Matches(state_);
-    EXPECT_EQ(matches, (std::vector<long>{0, 0, -1, -1}));
-
+    // Batch mode: the same matches, no lines, no counts, the summary kept.
     PhotoLinkState batch;
-    batch.photoFolder = state_.photoFolder;
-    batch.trackPoints = state_.trackPoints;
+    batch.photoFolder = state.photoFolder;
+    batch.trackPoints = state.trackPoints;
     batch.batchMode = true;
-    batch.summaryText = "kept";
-    batch.SortTrackByTime();
-    batch.ReadPhotoTimes();
-    batch.ApplyTimeCalibration();
-    batch.SortPhotosByTime();
-    batch.MatchPhotosToTrack();
-    EXPECT_EQ(Matches(batch), matches);
-    EXPECT_TRUE(batch.photoList.empty());
-    EXPECT_EQ(batch.summaryText, "kept");
-    EXPECT_EQ(batch.photoReadCount + batch.photoFailCount, 0);
-    EXPECT_EQ(batch.photoTimeResults[0].timeRead, 0);
+    RunAll(batch);
+    EXPECT_EQ(Matches(batch), Matches(state));
+    EXPECT_TRUE(batch.photoList.empty() && batch.summaryText.empty());
+    EXPECT_EQ(batch.photoReadCount + batch.photoFailCount + batch.photoTimeResults[1].timeRead, 0);
     EXPECT_EQ(batch.photoTimeResults[2].message, "Not EXIF format.");
-}
 
-TEST_F(PhotoFolderTest, EmptyFolder) {
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    Run();
-    EXPECT_EQ(state_.PhotoCount(), 0u);
-    EXPECT_TRUE(state_.photoList.empty());
-    EXPECT_EQ(state_.summaryText, "before\n: 0 0");
+    // A calibration past 2^31 s; the unread photo (time 0 + calibration)
+    // lies between two points yet takes no part in matching.
+    state.calibrationSeconds = 1212797130;
+    state.trackPoints.push_back({120.0f, 22.0f, 5.0f, 1212797120u});
+    RunAll(state);
+    EXPECT_EQ(state.photoFiles[1].exifTime, 1212797103);
+    EXPECT_EQ(state.photoFiles[1].captureTime, 1212797103LL + 1212797130LL);
+    EXPECT_EQ(state.photoFiles[2].captureTime, 1212797130);
+    EXPECT_EQ(Matches(state), (std::vector<long>{-1, -1, -1, -1}));
+
+    // An empty folder: no lines, the match summary appended.
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    state.summaryText = "before";
+    RunAll(state);
+    EXPECT_EQ(state.PhotoCount(), 0u);
+    EXPECT_TRUE(state.photoList.empty());
+    EXPECT_EQ(state.summaryText, "before\n: 0 0");
+    fs::remove_all(dir);
+    ClearChosenZone();
 }
 
 }  // namespace
