@@ -99,6 +99,11 @@ void ReadFromTiff(std::span<const std::uint8_t> tiffBytes, std::int64_t& capture
             return Fail(captureTime, failed, message, kBadLayoutText);
         }
         if (entry->tag == exif::kTagDateTimeOriginal) {
+            // The text is stored elsewhere; a value that fits in the entry
+            // holds no date.
+            if (!entry->ValueIsOffset()) {
+                return Fail(captureTime, failed, message, texts.badDateTime);
+            }
             dateOffset = entry->value;
         }
     }

@@ -17,7 +17,8 @@
 // Failure texts: exif::kNotExifText when no Exif segment comes before any
 // other kind of segment or the byte-order mark is wrong; texts.noDateTime
 // when IFD0 has no Exif IFD pointer or the Exif IFD has no DateTimeOriginal;
-// texts.badDateTime when the date cannot be converted; kNotFileText when the
+// texts.badDateTime when the date cannot be converted or its entry is too
+// short to point to a text (4 bytes or less); kNotFileText when the
 // path is not a regular file that can be opened; kBadLayoutText when an
 // offset leads outside the Exif segment.
 //

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -25,15 +26,13 @@ constexpr std::size_t kMaxSegmentLength = 65535;
 struct Block {
     std::uint64_t offset;
     std::uint64_t size;
+    bool holdsOthers = false;  // the MakerNote, whose IFD and values lie inside it
 };
 
 // What the relocation needs to know of the source's TIFF structure.
 struct Layout {
     std::vector<std::size_t> offsetFields;  // TIFF offsets of 32-bit offsets to move
     std::vector<Block> blocks;              // every structure and value referred to
-    std::size_t ifd0 = 0;
-    std::uint16_t ifd0Count = 0;
-    std::size_t insertAt = 0;               // where the GPSInfo entry goes
     std::optional<std::size_t> exifIfd;
     std::optional<std::size_t> interopIfd;
     std::optional<IfdEntry> make;
@@ -273,8 +272,6 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
     if (*ifd0Count == 0) {
         return fail(kLayoutOrderText);
     }
-    layout.ifd0 = *ifd0;
-    layout.ifd0Count = *ifd0Count;
     std::size_t before = 0;  // IFD0 entries whose tag sorts before GPSInfo
     const Walk walk0 = WalkIfd(tiff, *ifd0, layout, {exif::kTagExifIfd, exif::kTagInteropIfd}, true,
                                [&](const IfdEntry& entry) {
@@ -332,6 +329,10 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
         return fail(kBadLayoutText);
     }
     if (layout.makerNote && layout.makerNote->ValueIsOffset()) {
+        for (Block& block : layout.blocks) {
+            block.holdsOthers = block.holdsOthers ||
+                                (block.offset == layout.makerNote->value && block.size == layout.makerNote->ValueSize());
+        }
         std::size_t at = layout.makerNote->value;
         if (sony && StartsWith(tiffBytes.subspan(at), "SONY")) {
             at += 12;
@@ -357,6 +358,21 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
             return fail(kBadLayoutText);
         }
         layout.blocks.push_back({*thumbnail, thumbnailLength});
+    }
+
+    // Every IFD and value on its own bytes: an offset field relocated twice,
+    // or one inside another structure's value, would corrupt the copy.
+    std::vector<Block> own;
+    for (const Block& block : layout.blocks) {
+        if (!block.holdsOthers && block.size > 0) {
+            own.push_back(block);
+        }
+    }
+    std::sort(own.begin(), own.end(), [](const Block& a, const Block& b) { return a.offset < b.offset; });
+    for (std::size_t i = 1; i < own.size(); ++i) {
+        if (own[i - 1].offset + own[i - 1].size > own[i].offset) {
+            return fail(kOverlapText);
+        }
     }
 
     // Two insertion points: the new entry inside IFD0, the GPS IFD at IFD1.

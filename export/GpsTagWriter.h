@@ -37,7 +37,8 @@
 // Layouts that this pass is not built for are refused with a failure text,
 // never written corrupt: no IFD1, an IFD0 count of 0, an existing GPSInfo
 // entry, an Exif segment that would pass 65,535 bytes, an offset outside the
-// segment, or a structure that lies across an insertion point.
+// segment, structures (IFDs and values) that overlap, or a structure that
+// lies across an insertion point.
 //
 // Plain C++, no state; one call per photo, any thread (distinct photos).
 #pragma once
@@ -56,6 +57,7 @@ inline constexpr const char* kNoThumbnailIfdText = "EXIF layout not supported: n
 inline constexpr const char* kGpsPresentText = "EXIF layout not supported: GPS tags already present.";
 inline constexpr const char* kSegmentTooLongText = "EXIF layout not supported: segment too long.";
 inline constexpr const char* kLayoutOrderText = "EXIF layout not supported: structures out of order.";
+inline constexpr const char* kOverlapText = "EXIF layout not supported: structures overlap.";
 inline constexpr const char* kBadPositionText = "No valid position for the GPS tags.";
 inline constexpr const char* kCopyWriteText = "Cannot write the GPS photo file.";
 
@@ -78,7 +80,9 @@ std::uint32_t HeightCentimetres(float height);
 std::string GpsCopyPath(const std::string& photoPath);
 std::string GpsFolderOf(const std::string& photoPath);
 
-// The copy in memory. Written: copy holds it. MakerRefused: no copy, no
+// The copy in memory. photo holds the file from its start to at least the
+// end of the Exif segment; whatever it holds after the segment is copied
+// behind the rebuilt one. Written: copy holds it. MakerRefused: no copy, no
 // failure. Failed: message holds the failure text.
 GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrackPoint& point,
                             std::vector<std::uint8_t>& copy, std::string& message);

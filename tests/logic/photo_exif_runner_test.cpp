@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -203,6 +204,33 @@ TEST_F(PhotoRunner, NoCopyThroughAFileOrLinkNamedGps) {
     WriteGpsToPhoto(photo, {0.0f, 91.0f, 0.0f, 0}, failed, message, ok);
     EXPECT_EQ(message, kBadPositionText);
     EXPECT_FALSE(fs::exists(dir_ / "GPS"));
+}
+
+// Reference photos with a few bytes of their Exif data changed or cut: the
+// reader and the copy never read outside the file, and a copy that is made
+// gives the capture time the photo gives.
+TEST(GpsTagValues, MutatedPhotosNeverGiveACorruptCopy) {
+    std::mt19937 random(3);
+    for (const char* name : {"built-canon-jfif.jpg", "built-sony-mm.jpg", "magick-sony.jpg"}) {
+        const std::vector<std::uint8_t> photo = ReadBytes(PhotoData(name));
+        for (int round = 0; round < 3000; ++round) {
+            std::vector<std::uint8_t> bytes = photo;
+            for (unsigned k = 1 + random() % 3; k > 0; --k) {
+                const unsigned value = random() % 512;
+                bytes[20 + random() % 500] = static_cast<std::uint8_t>(value < 256 ? value : value % 3);
+            }
+            bytes.resize(round % 10 == 0 ? random() % bytes.size() : bytes.size());
+            std::int64_t time = 0, copyTime = 0;
+            int failed = 0, copyFailed = 0;
+            std::string message;
+            ReadExifDateTimeFromBytes(bytes, time, failed, message);
+            std::vector<std::uint8_t> copy;
+            if (BuildGpsCopy(bytes, {120.25f, 22.5f, 12.5f, 0}, copy, message) == GpsCopyOutcome::Written) {
+                ReadExifDateTimeFromBytes(copy, copyTime, copyFailed, message);
+                EXPECT_EQ(copyFailed * 10 + copyTime, failed * 10 + time) << name << " round " << round;
+            }
+        }
+    }
 }
 
 TEST(GpsTagValues, WorkedExamples) {
