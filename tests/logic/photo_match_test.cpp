@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <random>
@@ -79,45 +80,30 @@ INSTANTIATE_TEST_SUITE_P(
         MatchCase{"AfterTheYear2038", {4102444800, 4102444860}, {4102444850}, {1}}),
     [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
 
-TEST(PhotoMatchTest, NearerToNextOnlyWhenStrictlyNearer) {
-    EXPECT_FALSE(IsNearerToNext(0, 100, 50));
-    EXPECT_TRUE(IsNearerToNext(0, 100, 51));
-    EXPECT_FALSE(IsNearerToNext(0, 100, 0));
-    EXPECT_TRUE(IsNearerToNext(0, 100, 99));
-}
-
-// The first form: insertion sorts and a cursor that moves only on a match.
+// The first form: each item inserted before the first placed entry with a
+// strictly later time, and a cursor that moves only on a match.
 std::vector<long> FirstForm(const std::vector<std::int64_t>& points, const std::vector<std::int64_t>& photos) {
-    auto insertionOrder = [](const std::vector<std::int64_t>& times) {
+    const auto insertionOrder = [](const std::vector<std::int64_t>& times) {
         std::vector<std::size_t> order;
+        const auto earlier = [&](std::size_t a, std::size_t b) { return times[a] < times[b]; };
         for (std::size_t i = 0; i < times.size(); ++i) {
-            std::size_t at = order.size();
-            for (std::size_t k = 0; k < order.size(); ++k) {
-                if (times[order[k]] > times[i]) {
-                    at = k;
-                    break;
-                }
-            }
-            order.insert(order.begin() + static_cast<std::ptrdiff_t>(at), i);
+            order.insert(std::upper_bound(order.begin(), order.end(), i, earlier), i);
         }
         return order;
     };
     const auto track = insertionOrder(points);
-    const auto shots = insertionOrder(photos);
     std::vector<long> result(photos.size(), -1);
     std::size_t cursor = 0;
-    for (std::size_t photo : shots) {
+    for (std::size_t photo : insertionOrder(photos)) {
         const std::int64_t t = photos[photo];
         std::size_t j = cursor;
         while (j < track.size() && points[track[j]] <= t) {
             ++j;
         }
-        if (j == track.size() || j == 0 || points[track[j]] - points[track[j - 1]] > 120) {
-            continue;
+        if (j < track.size() && j > 0 && points[track[j]] - points[track[j - 1]] <= 120) {
+            cursor = IsNearerToNext(points[track[j - 1]], points[track[j]], t) ? j : j - 1;
+            result[photo] = static_cast<long>(track[cursor]);
         }
-        const std::size_t k = IsNearerToNext(points[track[j - 1]], points[track[j]], t) ? j : j - 1;
-        cursor = k;
-        result[photo] = static_cast<long>(track[k]);
     }
     return result;
 }
@@ -125,20 +111,14 @@ std::vector<long> FirstForm(const std::vector<std::int64_t>& points, const std::
 TEST(PhotoMatchTest, SameResultsAsTheFirstForm) {
     std::mt19937 random(7);
     for (int round = 0; round < 200; ++round) {
-        std::vector<std::int64_t> points, photos;
+        std::vector<std::int64_t> points(random() % 60), photos(random() % 40);
         std::int64_t t = 1000;
-        const int pointCount = static_cast<int>(random() % 60);
-        for (int i = 0; i < pointCount; ++i) {
-            t += static_cast<std::int64_t>(random() % 5 == 0 ? random() % 400 : random() % 30);
-            points.push_back(t);
+        for (auto& point : points) {
+            point = t += random() % 5 == 0 ? random() % 400 : random() % 30;
         }
-        std::shuffle(points.begin(), points.begin() + pointCount / 3, random);
-        const int photoCount = static_cast<int>(random() % 40);
-        for (int i = 0; i < photoCount; ++i) {
-            photos.push_back(900 + static_cast<std::int64_t>(random() % static_cast<unsigned>(t - 800)));
-        }
-        if (!points.empty() && photoCount > 0) {
-            photos[0] = points[random() % points.size()];
+        std::shuffle(points.begin(), points.begin() + static_cast<long>(points.size() / 3), random);
+        for (auto& photo : photos) {
+            photo = points.empty() || random() % 4 ? 900 + random() % (t - 800) : points[random() % points.size()];
         }
         ASSERT_EQ(Matches(StateWith(points, photos)), FirstForm(points, photos)) << "round " << round;
     }
