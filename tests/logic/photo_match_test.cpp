@@ -52,6 +52,8 @@ struct MatchCase {
     std::vector<long> expected;
 };
 
+void PrintTo(const MatchCase& c, std::ostream* out) { *out << c.name; }
+
 class MatchEdgeCases : public ::testing::TestWithParam<MatchCase> {};
 
 TEST_P(MatchEdgeCases, MatchesTheNearerEnclosingPoint) {
