@@ -3,7 +3,8 @@
 # a small JFIF image, then Exif data with a capture time, a maker and a
 # thumbnail written by exiftool (little-endian for the Canon photo,
 # big-endian for the SONY one). tiny.jpg is the thumbnail and the image data
-# of the photos the tests build themselves.
+# of the built-*.jpg photos, which make-builder-photos.py lays out byte by
+# byte (run last).
 set -euo pipefail
 cd "$(dirname "$0")"
 convert -size 16x12 gradient:red-blue -strip -quality 40 tiny.jpg
@@ -16,3 +17,4 @@ make_photo() {  # name make byte-order date
 make_photo magick-canon.jpg Canon II "2008:06:07 09:05:03"
 make_photo magick-sony.jpg SONY MM "2041:01:02 03:04:05"
 make_photo magick-olympus.jpg "OLYMPUS IMAGING CORP." II "2008:06:07 09:05:03"
+python3 make-builder-photos.py
