@@ -21,8 +21,8 @@ const DialogTemplate& Template134() {
             {kDateLabel, ControlKind::Static, {12, 52, 82, 11}, kVisible, "Waypoints Date"},
             {kDate, ControlKind::Edit, {96, 50, 212, 12}, kVisible | kReadOnly, ""},
             // The download.
-            {kProcessingFrame, ControlKind::GroupBox, {4, 78, 312, 104}, kVisible, "Waypoints Processing"},
-            {kStatus, ControlKind::Static, {12, 134, 296, 44}, kVisible, "Download Status Message"},
+            {kProcessingFrame, ControlKind::GroupBox, {4, 78, 312, 86}, kVisible, "Waypoints Processing"},
+            {kStatus, ControlKind::Static, {12, 134, 296, 24}, kVisible, "Download Status Message"},
             {kDownloadLabel, ControlKind::Static, {12, 96, 200, 11}, kVisible, "Download Waypoints to the Device"},
             {kDownload, ControlKind::Button, {228, 94, 80, 14}, kVisible, "Download"},
             {kProgress, ControlKind::ProgressBar, {12, 116, 258, 10}, kVisible, ""},
