@@ -43,8 +43,9 @@ COrvikUtilityDlg::COrvikUtilityDlg() : Dialog(res::Template102()) {
 
 COrvikUtilityDlg::~COrvikUtilityDlg() {
     SetTickThread(false);
-    for (int slot = 0; slot < kPageCount; ++slot) {
-        // Pages join their own workers before they go.
+    // Pages join their own workers before they go; the update page, whose
+    // port the other pages' workers use, goes last.
+    for (int slot = kPageCount - 1; slot >= 0; --slot) {
         delete pages[slot];
         pages[slot] = nullptr;
     }

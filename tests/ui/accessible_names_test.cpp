@@ -1,6 +1,7 @@
 // What a screen reader hears: each field of the update page is named by the
 // static before it in the template, and follows that static's text; the
-// file-path field and the tab have names although they show none.
+// file-path field and the tab have names although they show none. Every
+// control of the waypoint page has a name.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -14,6 +15,7 @@
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
+#include "ui/templates/Template134.h"
 
 namespace {
 
@@ -79,6 +81,32 @@ TEST_F(AccessibleNamesTest, ThePathFieldAndTheTabAreNamedWithoutVisibleText) {
     EXPECT_EQ(AccessibleName(tab), res::LoadString(300));
     EXPECT_EQ(tab->Bar()->accessibleTabName(0).toStdString(), res::LoadString(300));
     EXPECT_EQ(tab->GetItemText(0).toStdString(), "");  // the tab shows no label
+}
+
+TEST_F(AccessibleNamesTest, EveryControlOfTheWaypointPageHasAName) {
+    using namespace dialog134;
+    const CPage* waypoints = window->Page(COrvikUtilityDlg::kSlotWayPoint);
+    for (const platform::ControlTemplate& c : res::Template134().controls) {
+        QWidget* control = waypoints->GetDlgItem(c.id);
+        ASSERT_NE(control, nullptr) << c.id;
+        EXPECT_NE(AccessibleName(control), "") << "control " << c.id;
+    }
+    const struct {
+        int field;
+        int label;
+        const char* name;
+    } kFields[] = {
+        {kName, kNameLabel, "Waypoints Name"},
+        {kVersion, kVersionLabel, "Waypoints Version"},
+        {kDate, kDateLabel, "Waypoints Date"},
+    };
+    for (const auto& f : kFields) {
+        EXPECT_EQ(AccessibleName(waypoints->GetDlgItem(f.field)), f.name) << f.field;
+        EXPECT_EQ(waypoints->Item<QLabel>(f.label)->buddy(), waypoints->GetDlgItem(f.field)) << f.field;
+    }
+    // The status line shows nothing yet and is named all the same.
+    EXPECT_EQ(waypoints->GetDlgItemText(kStatus), "");
+    EXPECT_EQ(AccessibleName(waypoints->GetDlgItem(kStatus)), "Download Status Message");
 }
 
 }  // namespace

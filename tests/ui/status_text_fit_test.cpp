@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QStyle>
 #include <string>
 #include <vector>
 
@@ -12,10 +14,13 @@
 #include "device/PageDownloadFW.h"
 #include "shell/AboutDlg.h"
 #include "shell/OrvikUtilityDlg.h"
+#include "tracklog/BlockTransfer.h"
+#include "tracklog/WaypointDownload.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template100.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
+#include "ui/templates/Template134.h"
 #include "ui/templates/Template147.h"
 
 namespace {
@@ -46,6 +51,30 @@ const std::vector<StaticTexts> kFirmwarePage = {
     {dialog147::kStatus, {404, 405, 406, 407, 408, 409, 410, 411}},
     {dialog147::kPercent, {}, {"0%", "100%"}},
 };
+const std::vector<StaticTexts> kWaypointPage = {
+    {dialog134::kNameLabel, {}, {"Waypoints Name"}},
+    {dialog134::kVersionLabel, {}, {"Waypoints Version"}},
+    {dialog134::kDateLabel, {}, {"Waypoints Date"}},
+    {dialog134::kDownloadLabel, {}, {"Download Waypoints to the Device"}},
+    {dialog134::kPercent, {}, {"0%", "100%"}},
+    {dialog134::kStatus,
+     {},
+     {"Download Status Message", waypoint::kStatusStarting, blocks::kStatusDownloading, blocks::kStatusFinishing,
+      waypoint::kStatusDone, blocks::kTextNoResponse, blocks::kTextCannotOpenFile, blocks::kTextFileTooLarge,
+      blocks::kTextNoPort, blocks::kTextRefused, blocks::kTextHeaderRefused, blocks::kTextAborted,
+      blocks::kTextDeviceSilent, blocks::kTextTooManyRepeats, blocks::kTextBadAnswer, blocks::kTextPortFailed,
+      blocks::kTextStopped}},
+};
+// What each one-line field of a dialog shows.
+struct FieldTexts {
+    int id;
+    std::vector<std::string> texts;
+};
+const std::vector<FieldTexts> kWaypointFields = {
+    {dialog134::kName, {waypoint::kDefaultFileName, "waypoints_crlf.mpt"}},
+    {dialog134::kVersion, {waypoint::kDefaultFileVersion}},
+    {dialog134::kDate, {waypoint::kDefaultFileDate, "2008/03/07 02:15 PM", "2008/12/28 12:58 AM"}},
+};
 const std::vector<StaticTexts> kAboutBox = {
     {dialog100::kCopyright, {385}},
     {dialog100::kTitle, {386}},
@@ -72,6 +101,23 @@ void ExpectTextsFit(const platform::Dialog& dialog, const std::vector<StaticText
     }
 }
 
+// A read-only one-line field shows all of each text without scrolling.
+void ExpectFieldTextsFit(const platform::Dialog& dialog, const std::vector<FieldTexts>& fields) {
+    for (const FieldTexts& entry : fields) {
+        auto* edit = dialog.Item<QLineEdit>(entry.id);
+        ASSERT_NE(edit, nullptr) << entry.id;
+        // The frame on each side, the field's own margin of 2 pixels and its text margins.
+        const QMargins margins = edit->textMargins();
+        const int room = edit->width() - 2 * edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) - 2 * 2 -
+                         margins.left() - margins.right();
+        for (const std::string& text : entry.texts) {
+            EXPECT_LE(edit->fontMetrics().horizontalAdvance(QString::fromStdString(text)), room)
+                << "field " << entry.id << " cuts off \"" << text << "\"";
+        }
+        EXPECT_GE(edit->height(), edit->fontMetrics().height()) << "field " << entry.id;
+    }
+}
+
 class StatusTextFitTest : public ::testing::Test {
 protected:
     testsupport::FakeWindow fake;
@@ -82,6 +128,9 @@ TEST_F(StatusTextFitTest, EveryPageStaticShowsAllOfEachOfItsTexts) {
     COrvikUtilityDlg* window = fake.window.get();
     ExpectTextsFit(*window->DevicePage(), kUpdatePage);
     ExpectTextsFit(*window->FirmwarePage(), kFirmwarePage);
+    const CPage* waypoints = window->Page(COrvikUtilityDlg::kSlotWayPoint);
+    ExpectTextsFit(*waypoints, kWaypointPage);
+    ExpectFieldTextsFit(*waypoints, kWaypointFields);
 }
 
 TEST_F(StatusTextFitTest, TheAboutBoxShowsAllOfItsTexts) {
