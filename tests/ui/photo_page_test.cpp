@@ -334,6 +334,23 @@ TEST_F(PhotoPageTest, DefaultAllResetsTheSettingsButNotThePagesNextConversion) {
     EXPECT_EQ(theUtility.photoZoneReset.load(), 0);
 }
 
+// The photo and track tables belong to the writer's state, which grows them
+// on the heap; the page holds none of them.
+static_assert(sizeof(CPageTrackLogPhoto) < 16 * 1024, "the page holds no photo tables");
+
+TEST_F(PhotoPageTest, CancelledChoosersLeaveThePageAsItWas) {
+    ChooseSource(source);
+    ChooseFolder((folder / "photos").string());
+    ChooseSource("");  // cancelled
+    platform::ScriptedUi cancelling;  // answers "cancel" to every chooser
+    platform::ScopedUi scope(cancelling);
+    page.SendCommand(kBrowsePhotoFolder);
+    EXPECT_EQ(page.SourcePath(), source);
+    EXPECT_EQ(page.GetDlgItemText(kSourceEdit), source);
+    EXPECT_EQ(page.PhotoFolder(), (folder / "photos").string());
+    EXPECT_EQ(page.GetDlgItemText(kPhotoFolderEdit), (folder / "photos").string());
+}
+
 TEST_F(PhotoPageTest, TheInitialZoneComesFromTheSettings) {
     theUtility.SetPhotoTimeZone(-7);
     CPageTrackLogPhoto other;
