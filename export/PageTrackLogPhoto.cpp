@@ -232,10 +232,10 @@ bool CPageTrackLogPhoto::SourceReadable(const std::string& path, std::string& fa
     return true;
 }
 
-bool CPageTrackLogPhoto::WriteUtf16File(const std::string& path, const std::string& document, std::string& failure) {
+bool CPageTrackLogPhoto::WriteUtf16File(AtomicFile& file, const std::string& document, std::string& failure) {
     std::u16string wide;
     if (!document.empty() && CStdioFileEx::MultiByteToUnicode(document, wide, -1) == 0) {
-        failure = FileFailure(path, EILSEQ);
+        failure = FileFailure(file.TargetPath(), EILSEQ);
         return false;
     }
     std::string bytes;
@@ -246,14 +246,9 @@ bool CPageTrackLogPhoto::WriteUtf16File(const std::string& path, const std::stri
         bytes.push_back(static_cast<char>(unit & 0xFF));
         bytes.push_back(static_cast<char>(unit >> 8));
     }
-    AtomicFile file;
-    int error = 0;
-    if (!file.Open(path, &error)) {
-        failure = FileFailure(path, error);
-        return false;
-    }
+    errno = 0;
     if (!file.Write(bytes) || !file.Commit()) {
-        failure = FileFailure(path, errno ? errno : EIO);
+        failure = FileFailure(file.TargetPath(), errno ? errno : EIO);
         return false;
     }
     return true;
@@ -317,14 +312,13 @@ void CPageTrackLogPhoto::OnButtonConvert() {
     SetStatusMessage(res::LoadString(360));
     SetDlgItemText(kStatusText, res::LoadString(360));
 
-    // The folder must take the new file before the photos are read.
-    {
-        AtomicFile probe;
-        int error = 0;
-        if (!probe.Open(path, &error)) {
-            ReportFailure(FileFailure(path, error));
-            return;
-        }
+    // The folder must take the new file before the photos are read; the
+    // file is put in place only when the whole document is in it.
+    AtomicFile output;
+    int error = 0;
+    if (!output.Open(path, &error)) {
+        ReportFailure(FileFailure(path, error));
+        return;
     }
     RunTickThread(true, true);
     const PhotoKmlResult result = writer_->WritePhotoKml(MakeRun(false));
@@ -334,7 +328,7 @@ void CPageTrackLogPhoto::OnButtonConvert() {
         ReportFailure(result.failure);
         return;
     }
-    if (!WriteUtf16File(path, result.document, failure)) {
+    if (!WriteUtf16File(output, result.document, failure)) {
         ReportFailure(failure);
         return;
     }

@@ -28,6 +28,7 @@
 
 #include "ui/Page.h"
 
+class AtomicFile;
 class CStdioFileEx;
 
 // What the page hands the photo KML writer for one run.
@@ -122,7 +123,8 @@ private:
     PhotoKmlRun MakeRun(bool batch) const;
     // True when the source can be opened for reading; otherwise the reason.
     static bool SourceReadable(const std::string& path, std::string& failure);
-    static bool WriteUtf16File(const std::string& path, const std::string& document, std::string& failure);
+    // The document as UTF-16LE with the mark FF FE, put in place.
+    static bool WriteUtf16File(AtomicFile& file, const std::string& document, std::string& failure);
 
     mutable std::mutex textsMutex_;
     std::string sourcePath_;
