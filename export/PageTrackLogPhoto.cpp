@@ -1,5 +1,388 @@
 #include "export/PageTrackLogPhoto.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "export/PhotoCSDlg.h"
+#include "platform/Ui.h"
+#include "support/AtomicFile.h"
+#include "support/ProcessZone.h"
+#include "support/StdioFileEx.h"
+#include "support/UtilityManager.h"
+#include "ui/StringTable.h"
 #include "ui/templates/Template135.h"
 
-CPageTrackLogPhoto::CPageTrackLogPhoto() : CPage(res::Template135()) {}
+using namespace dialog135;
+
+namespace {
+
+constexpr int kCaptionFiles = 300;
+constexpr unsigned kStopBox = platform::mb::kOk | platform::mb::kIconStop;
+
+std::string FileFailure(const std::string& path, int error) { return path + "\n" + std::strerror(error); }
+
+// Holds the busy flag for one conversion; a second one finds it taken.
+class BusyScope {
+public:
+    explicit BusyScope(std::atomic<bool>& flag) : flag_(flag), taken_(!flag.exchange(true)) {}
+    ~BusyScope() {
+        if (taken_) flag_ = false;
+    }
+    BusyScope(const BusyScope&) = delete;
+    BusyScope& operator=(const BusyScope&) = delete;
+    bool Taken() const { return taken_; }
+
+private:
+    std::atomic<bool>& flag_;
+    bool taken_;
+};
+
+// batchMode is true exactly while the batch entry runs, whichever way it ends.
+class BatchModeScope {
+public:
+    explicit BatchModeScope(std::atomic<bool>& flag) : flag_(flag) { flag_ = true; }
+    ~BatchModeScope() { flag_ = false; }
+    BatchModeScope(const BatchModeScope&) = delete;
+    BatchModeScope& operator=(const BatchModeScope&) = delete;
+
+private:
+    std::atomic<bool>& flag_;
+};
+
+void ApplyZone(int hours) { SetChosenZoneOffset(static_cast<long>(hours) * 3600); }
+
+}  // namespace
+
+PhotoKmlResult UnavailablePhotoKmlWriter::WritePhotoKml(const PhotoKmlRun&) {
+    PhotoKmlResult result;
+    result.failure = kNotAvailable;
+    return result;
+}
+
+CPageTrackLogPhoto::CPageTrackLogPhoto()
+    : CPage(res::Template135()), writer_(std::make_unique<UnavailablePhotoKmlWriter>()) {
+    using platform::notify::kClicked;
+    OnNotify(kBrowsePhotoFolder, kClicked, [this] { OnButtonBrowsePhotoFolder(); });
+    OnNotify(kConvert, kClicked, [this] { OnButtonConvert(); });
+    OnNotify(kBrowseSource, kClicked, [this] { OnButtonBrowseSource(); });
+    OnNotify(kPhotoList, platform::notify::kSelChange, [this] { OnSelchangeListPhotos(); });
+    OnNotify(kPhotoCombineSetting, kClicked, [this] { OnButtonPhotoCombineSetting(); });
+}
+
+CPageTrackLogPhoto::~CPageTrackLogPhoto() = default;
+
+void CPageTrackLogPhoto::SetPhotoKmlWriter(std::unique_ptr<PhotoKmlWriter> writer) {
+    writer_ = writer ? std::move(writer) : std::make_unique<UnavailablePhotoKmlWriter>();
+}
+
+bool CPageTrackLogPhoto::OnInitDialog() {
+    CPage::OnInitDialog();
+    LoadCaptions();
+    int zone = 0;
+    theUtility.GetPhotoTimeZone(zone);
+    zoneHours = zone;
+    return true;
+}
+
+void CPageTrackLogPhoto::LoadCaptions() {
+    SetDlgItemText(kGroupFrame, res::LoadString(363));
+    SetDlgItemText(kSourceLabel, res::LoadString(354));
+    SetDlgItemText(kPhotoFolderLabel, res::LoadString(364));
+    SetDlgItemText(kStatusText, res::LoadString(359));
+    SetDlgItemText(kConvert, res::LoadString(358));
+    SetDlgItemText(kPhotoCombineSetting, res::LoadString(365));
+    NameSilentControls();
+}
+
+void CPageTrackLogPhoto::NameSilentControls() {
+    // The string table leaves these captions empty; a screen reader still
+    // names each control by its template caption (a field by its label's).
+    const auto& controls = Template().controls;
+    auto caption = [&controls](int id) {
+        for (const auto& c : controls) {
+            if (c.id == id) return c.text;
+        }
+        return std::string();
+    };
+    for (int id : {kGroupFrame, kSourceLabel, kPhotoFolderLabel, kStatusText, kConvert, kPhotoCombineSetting}) {
+        if (GetDlgItemText(id).empty()) SetDlgItemAccessibleName(id, caption(id));
+    }
+    SetDlgItemAccessibleName(kSourceEdit, caption(kSourceLabel));
+    SetDlgItemAccessibleName(kPhotoFolderEdit, caption(kPhotoFolderLabel));
+    SetDlgItemAccessibleName(kBrowseSource, caption(kSourceLabel));
+    SetDlgItemAccessibleName(kBrowsePhotoFolder, caption(kPhotoFolderLabel));
+    SetDlgItemAccessibleName(kSummaryText, "Photos read and matched");
+    SetDlgItemAccessibleName(kPhotoList, "Photos");
+}
+
+void CPageTrackLogPhoto::DefaultAll() {
+    theUtility.SetPhotoTimeZone(0);
+    theUtility.SetCalibration(0, 0, 0, 0);
+    theUtility.photoZoneReset = 1;
+}
+
+void CPageTrackLogPhoto::ClearResetFlag() { theUtility.photoZoneReset = 0; }
+
+int CPageTrackLogPhoto::HexToInt(const std::string& text) {
+    std::string upper = text;
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::size_t i = upper.compare(0, 2, "0X") == 0 ? 2 : 0;
+    unsigned value = 0;
+    for (; i < upper.size(); ++i) {
+        const char c = upper[i];
+        unsigned digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = static_cast<unsigned>(c - '0');
+        } else if (c >= 'A' && c <= 'F') {
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        } else {
+            break;
+        }
+        value = value * 16 + digit;
+    }
+    return static_cast<int>(value);
+}
+
+std::string CPageTrackLogPhoto::SourcePath() const {
+    std::lock_guard lock(textsMutex_);
+    return sourcePath_;
+}
+
+std::string CPageTrackLogPhoto::PhotoFolder() const {
+    std::lock_guard lock(textsMutex_);
+    return photoFolder_;
+}
+
+std::string CPageTrackLogPhoto::OutputPath() const {
+    std::lock_guard lock(textsMutex_);
+    return outputPath_;
+}
+
+std::string CPageTrackLogPhoto::StatusMessage() const {
+    std::lock_guard lock(textsMutex_);
+    return statusMessage_;
+}
+
+void CPageTrackLogPhoto::SetStatusMessage(const std::string& text) {
+    std::lock_guard lock(textsMutex_);
+    statusMessage_ = text;
+}
+
+void CPageTrackLogPhoto::ReportFailure(const std::string& text) {
+    SetStatusMessage(text);
+    platform::Ui().MessageBox(this, text, res::LoadString(kCaptionFiles), kStopBox);
+}
+
+void CPageTrackLogPhoto::OnButtonBrowseSource() {
+    platform::FileDialogRequest request;
+    request.save = false;
+    request.defaultExtension = "TRL";
+    request.fileName = "*.trl";
+    request.filter = res::LoadString(108);
+    std::string path;
+    if (!platform::Ui().ChooseFile(nullptr, request, path)) return;
+    UpdateWindow();
+    {
+        std::lock_guard lock(textsMutex_);
+        sourcePath_ = path;
+    }
+    SetDlgItemText(kSourceEdit, path);
+}
+
+void CPageTrackLogPhoto::OnButtonBrowsePhotoFolder() {
+    std::string folder;
+    if (!platform::Ui().BrowseFolder(this, "", folder)) return;
+    {
+        std::lock_guard lock(textsMutex_);
+        photoFolder_ = folder;
+    }
+    SetDlgItemText(kPhotoFolderEdit, folder);
+}
+
+void CPageTrackLogPhoto::OnButtonPhotoCombineSetting() {
+    CPhotoCSDlg dialog;
+    if (dialog.DoModal(nullptr) != platform::kIdOk) return;
+    int zone = 0;
+    int seconds = 0;
+    dialog.GetZoneOffset(zone);
+    dialog.GetCalibrationSeconds(seconds);
+    zoneHours = zone;
+    calibrationSeconds = seconds;
+}
+
+PhotoKmlRun CPageTrackLogPhoto::MakeRun(bool batch) const {
+    PhotoKmlRun run;
+    run.sourcePath = SourcePath();
+    run.photoFolder = PhotoFolder();
+    run.calibrationSeconds = calibrationSeconds;
+    run.batchMode = batch;
+    theUtility.GetWriteGpsInPhoto(run.writeGpsInPhoto);
+    return run;
+}
+
+bool CPageTrackLogPhoto::SourceReadable(const std::string& path, std::string& failure) {
+    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    if (!file) {
+        failure = FileFailure(path, errno);
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+bool CPageTrackLogPhoto::WriteUtf16File(AtomicFile& file, const std::string& document, std::string& failure) {
+    std::u16string wide;
+    if (!document.empty() && CStdioFileEx::MultiByteToUnicode(document, wide, -1) == 0) {
+        failure = FileFailure(file.TargetPath(), EILSEQ);
+        return false;
+    }
+    std::string bytes;
+    bytes.reserve(2 + wide.size() * 2);
+    bytes.push_back(static_cast<char>(0xFF));
+    bytes.push_back(static_cast<char>(0xFE));
+    for (char16_t unit : wide) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+    errno = 0;
+    if (!file.Write(bytes) || !file.Commit()) {
+        failure = FileFailure(file.TargetPath(), errno ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
+void CPageTrackLogPhoto::RunTickThread(bool run, bool onUiThread) {
+    // On a high-speed link the main window's tick runs while the photos are
+    // read; the batch entry's thread hands the call to the UI thread.
+    if (!theUtility.highSpeedLink.load()) return;
+    if (onUiThread) {
+        if (host) host->SetTickThread(run);
+    } else {
+        PostToUi([this, run] {
+            if (host) host->SetTickThread(run);
+        });
+    }
+}
+
+void CPageTrackLogPhoto::ShowRunOnPage(const PhotoKmlResult& result) {
+    ClearItems(kPhotoList);
+    for (const std::string& line : result.listLines) AddItem(kPhotoList, line);
+    SetDlgItemText(kSummaryText, result.summary);
+}
+
+void CPageTrackLogPhoto::OnButtonConvert() {
+    const std::string source = SourcePath();
+    if (source.empty()) {
+        ReportFailure(res::LoadString(380));
+        return;
+    }
+    if (PhotoFolder().empty()) {
+        ReportFailure(res::LoadString(381));
+        return;
+    }
+    BusyScope busy(busy_);
+    if (!busy.Taken()) {
+        ReportFailure(kBusy);
+        return;
+    }
+    std::string failure;
+    if (!SourceReadable(source, failure)) {
+        ReportFailure(failure);
+        return;
+    }
+    ApplyZone(zoneHours);
+
+    platform::FileDialogRequest request;
+    request.save = true;
+    request.defaultExtension = "kml";
+    request.fileName = "*.kml";
+    request.filter = res::LoadString(111);
+    request.hideReadOnly = true;
+    request.overwritePrompt = true;
+    std::string path;
+    if (!platform::Ui().ChooseFile(nullptr, request, path)) return;
+    UpdateWindow();
+    {
+        std::lock_guard lock(textsMutex_);
+        outputPath_ = path;
+    }
+    SetStatusMessage(res::LoadString(360));
+    SetDlgItemText(kStatusText, res::LoadString(360));
+
+    // The folder must take the new file before the photos are read; the
+    // file is put in place only when the whole document is in it.
+    AtomicFile output;
+    int error = 0;
+    if (!output.Open(path, &error)) {
+        ReportFailure(FileFailure(path, error));
+        return;
+    }
+    RunTickThread(true, true);
+    const PhotoKmlResult result = writer_->WritePhotoKml(MakeRun(false));
+    RunTickThread(false, true);
+    ShowRunOnPage(result);
+    if (!result.written) {
+        ReportFailure(result.failure);
+        return;
+    }
+    if (!WriteUtf16File(output, result.document, failure)) {
+        ReportFailure(failure);
+        return;
+    }
+    SetStatusMessage(res::LoadString(361));
+    SetDlgItemText(kStatusText, res::LoadString(361));
+}
+
+bool CPageTrackLogPhoto::ConvertWithPhotos(const std::string& source, CStdioFileEx* file, const std::string& folder) {
+    BusyScope busy(busy_);
+    auto closeFile = [file] {
+        try {
+            if (file) file->Close();
+        } catch (const CFileException&) {
+        }
+    };
+    if (!busy.Taken()) {
+        SetStatusMessage(kBusy);
+        closeFile();
+        return false;
+    }
+    {
+        std::lock_guard lock(textsMutex_);
+        sourcePath_ = source;
+        outputFile_ = file;
+        photoFolder_ = folder;
+    }
+    BatchModeScope batch(batchMode);
+    ApplyZone(zoneHours);
+
+    std::string failure;
+    bool written = false;
+    if (!file || !file->IsOpen()) {
+        failure = "The photo KML file is not open.";
+    } else if (SourceReadable(source, failure)) {
+        RunTickThread(true, false);
+        const PhotoKmlResult result = writer_->WritePhotoKml(MakeRun(true));
+        RunTickThread(false, false);
+        failure = result.failure;
+        if (result.written) {
+            try {
+                file->WriteString(result.document);
+                file->Close();
+                written = !file->ConversionFailed();
+                if (!written) failure = FileFailure(file->GetFilePath(), EILSEQ);
+            } catch (const CFileException& error) {
+                failure = FileFailure(error.fileName, error.osError);
+            }
+        }
+    }
+    closeFile();
+    {
+        std::lock_guard lock(textsMutex_);
+        outputFile_ = nullptr;
+        statusMessage_ = written ? std::string() : failure;
+    }
+    return written;
+}

@@ -4,6 +4,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <QStyleOptionTab>
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
@@ -204,6 +206,54 @@ ImageStatic::ImageStatic(QWidget* parent) : QLabel(parent) {
 void ImageStatic::SetImage(int resourceId, const QPixmap& pixmap) {
     imageId_ = resourceId;
     setPixmap(pixmap);
+}
+
+SpinWidget::SpinWidget(QWidget* parent) : QWidget(parent) {
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    auto* up = new QToolButton(this);
+    auto* down = new QToolButton(this);
+    up->setArrowType(Qt::UpArrow);
+    down->setArrowType(Qt::DownArrow);
+    up->setAccessibleName(QStringLiteral("+"));
+    down->setAccessibleName(QStringLiteral("-"));
+    for (QToolButton* arrow : {up, down}) {
+        arrow->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+        arrow->setAutoRepeat(true);
+        layout->addWidget(arrow);
+    }
+    connect(up, &QToolButton::clicked, this, [this] { Step(1); });
+    connect(down, &QToolButton::clicked, this, [this] { Step(-1); });
+}
+
+void SpinWidget::SetBuddy(QLineEdit* buddy, std::function<void()> buddyChanged) {
+    buddy_ = buddy;
+    buddyChanged_ = std::move(buddyChanged);
+}
+
+void SpinWidget::SetRange(int low, int high) {
+    low_ = std::min(low, high);
+    high_ = std::max(low, high);
+    pos_ = std::clamp(pos_, low_, high_);
+}
+
+void SpinWidget::SetPos(int pos) {
+    pos_ = std::clamp(pos, low_, high_);
+    if (buddy_) {
+        buddy_->setText(QString::number(pos_));
+        if (buddyChanged_) buddyChanged_();
+    }
+}
+
+void SpinWidget::Step(int delta) {
+    int from = pos_;
+    if (buddy_) {
+        bool ok = false;
+        const int typed = buddy_->text().trimmed().toInt(&ok);
+        if (ok) from = std::clamp(typed, low_, high_);
+    }
+    SetPos(from + delta);
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 
 #include <QIcon>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPixmap>
 #include <QTabBar>
@@ -119,6 +120,33 @@ public:
 
 private:
     int imageId_ = 0;
+};
+
+// Up-down arrows beside an edit (their buddy, the edit before them in the
+// template). Each arrow steps the position by one within the range and writes
+// it into the buddy as a decimal number; setting the position does the same.
+// Every write into the buddy raises the buddy's edit-change notification, as
+// a text change of an edit does.
+class SpinWidget : public QWidget {
+    Q_OBJECT
+public:
+    explicit SpinWidget(QWidget* parent = nullptr);
+    void SetBuddy(QLineEdit* buddy, std::function<void()> buddyChanged);
+    QLineEdit* Buddy() const { return buddy_; }
+    void SetRange(int low, int high);
+    int Low() const { return low_; }
+    int High() const { return high_; }
+    void SetPos(int pos);
+    int Pos() const { return pos_; }
+    // One step up (+1) or down (-1) from the buddy's number, as a click does.
+    void Step(int delta);
+
+private:
+    QLineEdit* buddy_ = nullptr;
+    std::function<void()> buddyChanged_;
+    int low_ = 0;
+    int high_ = 100;
+    int pos_ = 0;
 };
 
 }  // namespace platform

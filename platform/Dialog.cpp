@@ -306,6 +306,19 @@ bool Dialog::IsDlgButtonChecked(int id) const {
     return b && b->isChecked();
 }
 
+void Dialog::SetSpinRange(int id, int low, int high) {
+    if (auto* spin = qobject_cast<SpinWidget*>(GetDlgItem(id))) spin->SetRange(low, high);
+}
+
+void Dialog::SetSpinPos(int id, int pos) {
+    if (auto* spin = qobject_cast<SpinWidget*>(GetDlgItem(id))) spin->SetPos(pos);
+}
+
+int Dialog::GetSpinPos(int id) const {
+    auto* spin = qobject_cast<SpinWidget*>(GetDlgItem(id));
+    return spin ? spin->Pos() : 0;
+}
+
 void Dialog::SetProgressRange(int id, int low, int high) {
     if (auto* p = qobject_cast<QProgressBar*>(GetDlgItem(id))) p->setRange(low, high);
 }
@@ -436,6 +449,8 @@ void Dialog::BuildControls() {
     // just before it in the template, as a screen reader expects.
     QLabel* previousStatic = nullptr;
     unsigned previousVisible = 0;
+    QWidget* previousControl = nullptr;
+    int previousId = kNoId;
     for (const auto& c : template_.controls) {
         QWidget* w = MakeControl(c);
         QLabel* label = (c.kind == ControlKind::Static) ? qobject_cast<QLabel*>(w) : nullptr;
@@ -445,6 +460,13 @@ void Dialog::BuildControls() {
             previousStatic->setBuddy(w);
             w->setAccessibleName(previousStatic->text());
         }
+        if (auto* spin = qobject_cast<SpinWidget*>(w)) {
+            // A spin sets the number of the edit just before it.
+            auto* buddy = qobject_cast<QLineEdit*>(previousControl);
+            if (buddy) spin->SetBuddy(buddy, [this, id = previousId] { Dispatch(id, notify::kEditChange); });
+        }
+        previousControl = w;
+        previousId = c.id;
         previousStatic = label;
         previousVisible = c.style & kVisible;
         if (!w) continue;
@@ -546,6 +568,8 @@ QWidget* Dialog::MakeControl(const ControlTemplate& c) {
             QObject::connect(radio, &QRadioButton::clicked, parent, [this, id] { Dispatch(id, notify::kClicked); });
             return radio;
         }
+        case ControlKind::Spin:
+            return new SpinWidget(parent);
     }
     return nullptr;
 }

@@ -125,6 +125,11 @@ public:
     // Check boxes and radio buttons.
     void CheckDlgButton(int id, bool checked);
     bool IsDlgButtonChecked(int id) const;
+    // Spins: range and position (setting the position writes it into the
+    // buddy edit and raises the buddy's edit-change notification).
+    void SetSpinRange(int id, int low, int high);
+    void SetSpinPos(int id, int pos);
+    int GetSpinPos(int id) const;
     // Progress bars.
     void SetProgressRange(int id, int low, int high);
     void SetProgressPos(int id, int pos);

@@ -22,6 +22,7 @@ enum class ControlKind {
     IconStatic,
     CheckBox,
     RadioButton,
+    Spin,  // up-down arrows that set the number of the edit before them
 };
 
 // Control styles (bit flags).

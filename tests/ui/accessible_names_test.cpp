@@ -5,17 +5,22 @@
 #include <gtest/gtest.h>
 
 #include <QAccessible>
+#include <QComboBox>
 #include <QLabel>
 #include <QTabBar>
 
 #include "FakeWindow.h"
 #include "device/PageDeviceSetting.h"
+#include "export/PageTrackLogPhoto.h"
+#include "export/PhotoCSDlg.h"
 #include "platform/Controls.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template134.h"
+#include "ui/templates/Template135.h"
+#include "ui/templates/Template145.h"
 
 namespace {
 
@@ -107,6 +112,29 @@ TEST_F(AccessibleNamesTest, EveryControlOfTheWaypointPageHasAName) {
     // The status line shows nothing yet and is named all the same.
     EXPECT_EQ(waypoints->GetDlgItemText(kStatus), "");
     EXPECT_EQ(AccessibleName(waypoints->GetDlgItem(kStatus)), "Download Status Message");
+}
+
+// Every control of the photo link page and of its settings dialog has a name,
+// although the string table leaves most of their captions empty.
+TEST_F(AccessibleNamesTest, EveryPhotoControlIsNamed) {
+    CPage* page = window->Page(COrvikUtilityDlg::kSlotPhoto);
+    ASSERT_NE(dynamic_cast<CPageTrackLogPhoto*>(page), nullptr);
+    CPhotoCSDlg settings;
+    ASSERT_TRUE(settings.Create(static_cast<QWidget*>(nullptr)));
+    for (const platform::Dialog* dialog : {static_cast<const platform::Dialog*>(page),
+                                           static_cast<const platform::Dialog*>(&settings)}) {
+        for (const auto& c : dialog->Template().controls) {
+            QWidget* control = dialog->GetDlgItem(c.id);
+            ASSERT_NE(control, nullptr) << c.id;
+            const std::string name = qobject_cast<QComboBox*>(control) ? LabelledBy(control) : AccessibleName(control);
+            EXPECT_FALSE(name.empty() && AccessibleName(control).empty())
+                << "template " << dialog->Template().id << " control " << c.id << " has no name";
+        }
+    }
+    EXPECT_EQ(AccessibleName(settings.GetDlgItem(dialog145::kDaysEdit)), "Day");
+    EXPECT_EQ(AccessibleName(settings.GetDlgItem(dialog145::kSecondsSpin)), "Sec");
+    EXPECT_EQ(AccessibleName(page->GetDlgItem(dialog135::kSourceEdit)), "Source File(*.trl):");
+    EXPECT_EQ(AccessibleName(settings.GetWidget()), "Photo Combine Setting");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // wrapped to the control's width is no wider and no taller than the control.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
@@ -12,6 +13,8 @@
 #include "FakeWindow.h"
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
+#include "export/PageTrackLogPhoto.h"
+#include "export/PhotoCSDlg.h"
 #include "shell/AboutDlg.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "tracklog/BlockTransfer.h"
@@ -21,6 +24,8 @@
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template134.h"
+#include "ui/templates/Template135.h"
+#include "ui/templates/Template145.h"
 #include "ui/templates/Template147.h"
 
 namespace {
@@ -75,6 +80,22 @@ const std::vector<FieldTexts> kWaypointFields = {
     {dialog134::kVersion, {waypoint::kDefaultFileVersion}},
     {dialog134::kDate, {waypoint::kDefaultFileDate, "2008/03/07 02:15 PM", "2008/12/28 12:58 AM"}},
 };
+const std::vector<StaticTexts> kPhotoPage = {
+    {dialog135::kSourceLabel, {354}},
+    {dialog135::kPhotoFolderLabel, {364}},
+    {dialog135::kStatusText, {359, 360, 361}},
+};
+const std::vector<StaticTexts> kPhotoSettings = {
+    {dialog145::kZoneLabel, {371}},
+    {dialog145::kCalibrateLabel, {372}},
+    {dialog145::kDaysLabel, {373}},
+    {dialog145::kHoursLabel, {374}},
+    {dialog145::kMinutesLabel, {375}},
+    {dialog145::kSecondsLabel, {376}},
+    {dialog145::kDiscardLabel,
+     {},
+     {res::LoadString(393) + "\n(1) " + res::LoadString(394) + "\n(2) " + res::LoadString(395) + "\n"}},
+};
 const std::vector<StaticTexts> kAboutBox = {
     {dialog100::kCopyright, {385}},
     {dialog100::kTitle, {386}},
@@ -89,6 +110,7 @@ void ExpectTextsFit(const platform::Dialog& dialog, const std::vector<StaticText
         for (int id : entry.stringIds) texts.push_back(res::LoadString(id));
         const QString before = label->text();
         for (const std::string& text : texts) {
+            if (text.empty()) continue;  // nothing shown, nothing cut off
             label->setText(QString::fromStdString(text));
             const QSize needed = label->sizeHint();
             EXPECT_LE(label->heightForWidth(label->width()), label->height())
@@ -131,6 +153,36 @@ TEST_F(StatusTextFitTest, EveryPageStaticShowsAllOfEachOfItsTexts) {
     const CPage* waypoints = window->Page(COrvikUtilityDlg::kSlotWayPoint);
     ExpectTextsFit(*waypoints, kWaypointPage);
     ExpectFieldTextsFit(*waypoints, kWaypointFields);
+}
+
+// Every visible button and check box shows its whole caption on one line.
+void ExpectCaptionsFit(const platform::Dialog& dialog) {
+    for (const auto& c : dialog.Template().controls) {
+        auto* button = dialog.Item<QAbstractButton>(c.id);
+        if (!button || button->isHidden()) continue;
+        const int margins = 2 * button->style()->pixelMetric(QStyle::PM_DefaultFrameWidth);
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()) + margins, button->width())
+            << "button " << c.id << " cuts off \"" << button->text().toStdString() << "\"";
+    }
+}
+
+TEST_F(StatusTextFitTest, ThePhotoPageAndItsSettingsDialogShowAllOfTheirTexts) {
+    ASSERT_TRUE(fake.Start());
+    CPage* page = fake.window->Page(COrvikUtilityDlg::kSlotPhoto);
+    ASSERT_NE(dynamic_cast<CPageTrackLogPhoto*>(page), nullptr);
+    ExpectTextsFit(*page, kPhotoPage);
+    ExpectCaptionsFit(*page);
+
+    CPhotoCSDlg settings;
+    ASSERT_TRUE(settings.Create(static_cast<QWidget*>(nullptr)));
+    ExpectTextsFit(settings, kPhotoSettings);
+    ExpectCaptionsFit(settings);
+    const QRect inside = settings.GetWidget()->rect();
+    for (const auto& c : settings.Template().controls) {
+        QWidget* control = settings.GetDlgItem(c.id);
+        ASSERT_NE(control, nullptr) << c.id;
+        EXPECT_TRUE(inside.contains(control->geometry())) << "control " << c.id << " runs past the dialog";
+    }
 }
 
 TEST_F(StatusTextFitTest, TheAboutBoxShowsAllOfItsTexts) {

@@ -1,0 +1,192 @@
+#include "export/PhotoCSDlg.h"
+
+#include <QLineEdit>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "support/ProcessZone.h"
+#include "support/UtilityManager.h"
+#include "ui/StringTable.h"
+#include "ui/templates/Template145.h"
+
+using namespace dialog145;
+
+namespace {
+
+constexpr int kZeroZoneRow = 13;  // "0"
+constexpr int kCalibrationChars = 3;
+
+struct SpinRange {
+    int spin;
+    int low;
+    int high;
+};
+constexpr SpinRange kSpinRanges[] = {
+    {kDaysSpin, -30, 30},
+    {kHoursSpin, -23, 23},
+    {kMinutesSpin, -59, 59},
+    {kSecondsSpin, -59, 59},
+};
+constexpr int kCalibrationEdits[] = {kDaysEdit, kHoursEdit, kMinutesEdit, kSecondsEdit};
+
+}  // namespace
+
+const std::array<const char*, 26> CPhotoCSDlg::kZoneLabels = {
+    "+13", "+12", "+11", "+10", "+9", "+8", "+7", "+6", "+5", "+4", "+3", "+2", "+1",
+    "0",   "-1",  "-2",  "-3",  "-4", "-5", "-6", "-7", "-8", "-9", "-10", "-11", "-12",
+};
+
+std::string CPhotoCSDlg::ZoneLabelFromBias(int biasMinutes) {
+    const std::string hours = std::to_string(biasMinutes / 60);
+    if (hours.front() != '-') return "-" + hours;
+    return "+" + hours.substr(1);
+}
+
+int CPhotoCSDlg::MachineStandardBias() {
+    // Standard time is the smaller of the offsets of mid-January and
+    // mid-July; daylight saving adds to it.
+    std::tm now{};
+    const std::time_t t = std::time(nullptr);
+    gmtime_r(&t, &now);
+    std::tm probe{};
+    probe.tm_year = now.tm_year;
+    probe.tm_mday = 15;
+    probe.tm_mon = 0;
+    const std::int64_t january = timegm(&probe);
+    probe = std::tm{};
+    probe.tm_year = now.tm_year;
+    probe.tm_mday = 15;
+    probe.tm_mon = 6;
+    const std::int64_t july = timegm(&probe);
+    const long offset = std::min(MachineZoneOffset(january), MachineZoneOffset(july));
+    return static_cast<int>(-offset / 60);
+}
+
+CPhotoCSDlg::CPhotoCSDlg() : Dialog(res::Template145()), machineBias(&CPhotoCSDlg::MachineStandardBias) {
+    for (int edit : kCalibrationEdits) {
+        OnNotify(edit, platform::notify::kEditChange, [this] { SaveCalibration(); });
+    }
+    OnNotify(kZoneCombo, platform::notify::kSelChange, [this] { OnSelchangeComboTimeZone(); });
+    OnNotify(kWriteGps, platform::notify::kClicked, [this] { OnCheckWriteGps(); });
+}
+
+bool CPhotoCSDlg::OnInitDialog() {
+    Dialog::OnInitDialog();
+    initialising_ = true;
+    EnableDialogTheme(GetWidget());
+    LoadCaptions();
+
+    theUtility.GetPhotoTimeZone(zoneOffset);
+    theUtility.GetCalibration(calibDays, calibHours, calibMinutes, calibSeconds);
+
+    for (const char* label : kZoneLabels) AddItem(kZoneCombo, label);
+    if (theUtility.photoZoneReset.load()) {
+        SetCurSel(kZoneCombo, kZeroZoneRow);
+        zoneOffset = 0;
+        theUtility.photoZoneReset = 0;
+    } else {
+        InitTimeZone();
+    }
+    SetCurSel(kZoneCombo, kZeroZoneRow - zoneOffset);
+
+    // The spins write their position 0 into the edits (raising edit changes
+    // that must not store anything); then the edits take the calibration.
+    for (const SpinRange& range : kSpinRanges) {
+        SetSpinRange(range.spin, range.low, range.high);
+        SetSpinPos(range.spin, 0);
+    }
+    for (int edit : kCalibrationEdits) {
+        if (auto* field = Item<QLineEdit>(edit)) field->setMaxLength(kCalibrationChars);
+    }
+    SetDlgItemText(kDaysEdit, std::to_string(calibDays));
+    SetDlgItemText(kHoursEdit, std::to_string(calibHours));
+    SetDlgItemText(kMinutesEdit, std::to_string(calibMinutes));
+    SetDlgItemText(kSecondsEdit, std::to_string(calibSeconds));
+
+    bool write = false;
+    theUtility.GetWriteGpsInPhoto(write);
+    writeGps = write ? 1 : 0;
+    CheckDlgButton(kWriteGps, writeGps != 0);
+    initialising_ = false;
+    return true;
+}
+
+void CPhotoCSDlg::InitTimeZone() {
+    std::string label;
+    if (!theUtility.zoneInitialised.load()) {
+        label = theUtility.useSavedZone ? theUtility.savedZoneText : ZoneLabelFromBias(machineBias());
+        zoneOffset = std::atoi(label.c_str());
+        theUtility.zoneInitialised = 1;
+    }
+    for (int row = 0; row < static_cast<int>(kZoneLabels.size()); ++row) {
+        if (label == kZoneLabels[row]) {
+            SetCurSel(kZoneCombo, row);
+            break;
+        }
+    }
+    theUtility.SetPhotoTimeZone(zoneOffset);
+}
+
+void CPhotoCSDlg::LoadCaptions() {
+    SetWindowText(res::LoadString(365));
+    SetDlgItemText(kZoneLabel, res::LoadString(371));
+    SetDlgItemText(kCalibrateLabel, res::LoadString(372));
+    SetDlgItemText(kDaysLabel, res::LoadString(373));
+    SetDlgItemText(kHoursLabel, res::LoadString(374));
+    SetDlgItemText(kMinutesLabel, res::LoadString(375));
+    SetDlgItemText(kSecondsLabel, res::LoadString(376));
+    SetDlgItemText(kDiscardLabel, res::LoadString(393) + "\n(1) " + res::LoadString(394) + "\n(2) " +
+                                      res::LoadString(395) + "\n");
+    SetDlgItemText(kWriteGpsFrame, res::LoadString(398));
+    SetDlgItemText(kWriteGps, res::LoadString(399));
+    SetDlgItemText(kCancel, res::LoadString(302));
+    SetDlgItemText(kOk, res::LoadString(301));
+    NameSilentControls();
+}
+
+void CPhotoCSDlg::NameSilentControls() {
+    // The string table leaves most captions empty; a screen reader still
+    // names each control by its template caption (a field by its label's).
+    const auto& controls = Template().controls;
+    auto caption = [&controls](int id) {
+        auto it = std::find_if(controls.begin(), controls.end(), [id](const auto& c) { return c.id == id; });
+        return it == controls.end() ? std::string() : it->text;
+    };
+    if (QWidget* window = GetWidget()) window->setAccessibleName(QString::fromStdString(Template().caption));
+    for (int id : {kZoneLabel, kCalibrateLabel, kDaysLabel, kHoursLabel, kMinutesLabel, kSecondsLabel, kDiscardLabel,
+                   kWriteGpsFrame, kWriteGps}) {
+        if (GetDlgItemText(id).empty()) SetDlgItemAccessibleName(id, caption(id));
+    }
+    SetDlgItemAccessibleName(kZoneCombo, caption(kZoneLabel));
+    const int labels[] = {kDaysLabel, kHoursLabel, kMinutesLabel, kSecondsLabel};
+    const int spins[] = {kDaysSpin, kHoursSpin, kMinutesSpin, kSecondsSpin};
+    for (int i = 0; i < 4; ++i) {
+        SetDlgItemAccessibleName(kCalibrationEdits[i], caption(labels[i]));
+        SetDlgItemAccessibleName(spins[i], caption(labels[i]));
+    }
+}
+
+void CPhotoCSDlg::OnSelchangeComboTimeZone() { zoneOffset = kZeroZoneRow - GetCurSel(kZoneCombo); }
+
+void CPhotoCSDlg::SaveCalibration() {
+    if (initialising_ || !GetDlgItem(kDaysEdit)) return;
+    calibDays = std::atoi(GetDlgItemText(kDaysEdit).c_str());
+    calibHours = std::atoi(GetDlgItemText(kHoursEdit).c_str());
+    calibMinutes = std::atoi(GetDlgItemText(kMinutesEdit).c_str());
+    calibSeconds = std::atoi(GetDlgItemText(kSecondsEdit).c_str());
+    calibrationSeconds = calibDays * 86400 + calibHours * 3600 + calibMinutes * 60 + calibSeconds;
+    theUtility.SetPhotoTimeZone(zoneOffset);
+    theUtility.SetCalibration(calibDays, calibHours, calibMinutes, calibSeconds);
+}
+
+void CPhotoCSDlg::OnCheckWriteGps() { writeGps = IsDlgButtonChecked(kWriteGps) ? 1 : 0; }
+
+void CPhotoCSDlg::OnOK() {
+    SaveCalibration();
+    theUtility.SetWriteGpsInPhoto(writeGps != 0);
+    EndDialog(platform::kIdOk);
+}
+
+void CPhotoCSDlg::OnCancel() { EndDialog(platform::kIdCancel); }
