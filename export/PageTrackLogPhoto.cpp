@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "export/PhotoCSDlg.h"
+#include "export/PhotoKml.h"
 #include "platform/Ui.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
@@ -55,6 +56,31 @@ void ApplyZone(int hours) { SetChosenZoneOffset(static_cast<long>(hours) * 3600)
 
 }  // namespace
 
+namespace {
+
+// The program's photo logic: track and photo tables, capture times,
+// matching, GPS copies and the document.
+class PhotoLogicKmlWriter : public PhotoKmlWriter {
+public:
+    PhotoKmlResult WritePhotoKml(const PhotoKmlRun& run) override {
+        state_ = PhotoLinkState{};
+        state_.photoFolder = run.photoFolder;
+        state_.calibrationSeconds = run.calibrationSeconds;
+        state_.batchMode = run.batchMode;
+        PhotoKmlResult result;
+        result.document = BuildPhotoKml(state_, run.sourcePath, run.writeGpsInPhoto);
+        result.written = true;
+        result.listLines = std::move(state_.photoList);
+        result.summary = std::move(state_.summaryText);
+        return result;
+    }
+
+private:
+    PhotoLinkState state_;
+};
+
+}  // namespace
+
 PhotoKmlResult UnavailablePhotoKmlWriter::WritePhotoKml(const PhotoKmlRun&) {
     PhotoKmlResult result;
     result.failure = kNotAvailable;
@@ -62,7 +88,7 @@ PhotoKmlResult UnavailablePhotoKmlWriter::WritePhotoKml(const PhotoKmlRun&) {
 }
 
 CPageTrackLogPhoto::CPageTrackLogPhoto()
-    : CPage(res::Template135()), writer_(std::make_unique<UnavailablePhotoKmlWriter>()) {
+    : CPage(res::Template135()), writer_(std::make_unique<PhotoLogicKmlWriter>()) {
     using platform::notify::kClicked;
     OnNotify(kBrowsePhotoFolder, kClicked, [this] { OnButtonBrowsePhotoFolder(); });
     OnNotify(kConvert, kClicked, [this] { OnButtonConvert(); });

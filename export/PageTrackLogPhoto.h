@@ -7,8 +7,9 @@
 //
 // The document itself comes from a PhotoKmlWriter that the page holds (the
 // photo logic: track and photo tables, capture times, matching, GPS copies).
-// Until one is installed the page holds a stand-in that writes nothing and
-// says it is not available.
+// The page starts with the program's photo logic (PhotoKml.h); tests may
+// install another, and SetPhotoKmlWriter(nullptr) installs a stand-in that
+// writes nothing and says it is not available.
 //
 // Both conversions set the program's zone (support/ProcessZone.h) to the
 // page's zoneHours first, so the writer forms local times in the photo zone.

@@ -311,3 +311,26 @@ TEST_F(PhotoPageTest, TheBatchEntrySetsBatchModeOnlyWhileItRunsAndRunsAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PhotoPageTest, TheProgramsOwnWriterMakesTheDocument) {
+    CPageTrackLogPhoto fresh;  // the writer it starts with
+    ASSERT_TRUE(fresh.Create(static_cast<QWidget*>(nullptr)));
+    ui.QueueFileAnswer(source);
+    fresh.SendCommand(kBrowseSource);
+    ui.QueueFolderAnswer(photos.string());
+    fresh.SendCommand(kBrowsePhotoFolder);
+    const fs::path out = folder / "out.kml";
+    ui.QueueFileAnswer(out.string());
+    fresh.SendCommand(kConvert);
+    EXPECT_EQ(Count("message"), 0u) << fresh.StatusMessage();
+    const std::string bytes = ReadBytes(out);
+    ASSERT_GT(bytes.size(), 2u);
+    EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
+    std::string text;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) text += bytes[i];
+    EXPECT_NE(text.find("<Document>"), std::string::npos) << text.substr(0, 200);
+}
+
+}  // namespace
