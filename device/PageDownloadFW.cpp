@@ -109,6 +109,9 @@ void CPageDownloadFW::OnButtonBrowse() {
 
 void CPageDownloadFW::OnButtonDownload() {
     if (downloadBusy.IsBusy()) return;
+    // The last worker has cleared the flag; it ends before anything of the
+    // next run is set.
+    JoinWorker();
     const std::string title = res::LoadString(kStringTitle);
     if (firmwareFilePath.empty()) {
         platform::Ui().MessageBox(this, res::LoadString(firmware::kStringNoFile), title, platform::mb::kIconStop);
@@ -126,17 +129,12 @@ void CPageDownloadFW::OnButtonDownload() {
         platform::Ui().MessageBox(this, res::LoadString(firmware::kStringBadFile), title, platform::mb::kIconStop);
         return;
     }
-    JoinWorker();
+    if (!downloadBusy.TryBegin()) return;
     SetLocked(true);
-    downloadBusy.TryBegin();
     flash_.ClearConditions();
     flash_.SetDevice({"", theUtility.modelType.load(), tempPayloadPath});
     flash_.PrepareDownload();
-    std::string name;
-    int baud = 0;
-    int handle = 0;
-    theUtility.GetPort(name, baud, handle);
-    flash_.SetPortName(name);
+    flash_.SetPortName(linkPortName);
     worker_ = std::thread([this] { RunFirmwareUpdate(); });
 }
 

@@ -27,6 +27,7 @@
 // port of its own (BluetoothAddress.h); nothing in the window calls these.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <thread>
 
