@@ -145,8 +145,6 @@ public:
     // The name the page opens its port by: "//.//" in front from COM10 on.
     static std::string LinkPortNameFor(const std::string& portName);
 
-    FrontEnd GetFrontEnd() const { return frontEnd_; }
-
     // --- Inputs (user-interface thread, never during a run) ---------------
     void SetDevice(const FlashDeviceInfo& device) { device_ = device; }
     const FlashDeviceInfo& Device() const { return device_; }
