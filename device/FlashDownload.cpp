@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "device/FirmwareDownload.h"
 #include "device/ModelTable.h"
 #include "device/UpdateImage.h"
 #include "platform/ComPortName.h"
@@ -49,7 +50,7 @@ std::string FirstMatch(const std::string& folder, const std::string& pattern) {
 
 }  // namespace
 
-FlashDownloader::FlashDownloader(FlashDownloadHost& host) : host_(host) {}
+FlashDownloader::FlashDownloader(FlashDownloadHost& host, FrontEnd frontEnd) : host_(host), frontEnd_(frontEnd) {}
 
 FlashDownloader::~FlashDownloader() = default;
 
@@ -169,11 +170,25 @@ void FlashDownloader::PrepareDownload() {
 
 void FlashDownloader::LoadDownloadAgent() {
     daFolder = ProgramFolder();
+    platform::FlashLibrary& library = GetFlashLibrary();
+    if (frontEnd_ == FrontEnd::kFirmwarePage) {
+        // By the model code; a model without an agent gets an empty path and
+        // no parameter.
+        const firmware::AgentChoice choice = firmware::AgentForModel(device_.modelType);
+        daFilePath = firmware::FindAgentFile(daFolder, device_.modelType);
+        if (choice.hasParameter) {
+            library.SetDaParameter(daHandle, choice.parameter);
+        }
+        if (platform::LoadSucceeded(library.LoadDa(daHandle, daFilePath.c_str()))) {
+            daLoaded = 1;
+            daReady = 1;
+        }
+        return;
+    }
     // No agent found means no agent: never one left from an earlier run.
     const std::string name = FirstMatch(daFolder, AgentPattern(device_.hardwareVersion));
     daFilePath = name.empty() ? std::string() : daFolder + "/" + name;
 
-    platform::FlashLibrary& library = GetFlashLibrary();
     std::uint32_t parameter = 0;
     if (AgentParameter(device_.hardwareVersion, parameter)) {
         library.SetDaParameter(daHandle, parameter);
@@ -214,10 +229,15 @@ int FlashDownloader::RunDownload(FlashHandle handle) {
     platform::DownloadRecord download{};
     const FlashToken self(static_cast<void*>(this));
     const FlashToken bootSelf(static_cast<void*>(&boot));
-    const FlashToken daInit(&FlashDownloader::OnDaInitProgress);
-    const FlashToken daProgress(&FlashDownloader::OnDaProgress);
-    const FlashToken dlInit(&FlashDownloader::OnDlInitProgress);
-    const FlashToken dlProgress(&FlashDownloader::OnDlProgress);
+    const bool firmwarePage = frontEnd_ == FrontEnd::kFirmwarePage;
+    const FlashToken daInit(firmwarePage ? &FlashDownloader::OnFirmwareDaInitProgress
+                                         : &FlashDownloader::OnDaInitProgress);
+    const FlashToken daProgress(firmwarePage ? &FlashDownloader::OnFirmwareDaProgress
+                                             : &FlashDownloader::OnDaProgress);
+    const FlashToken dlInit(firmwarePage ? &FlashDownloader::OnFirmwareDlInitProgress
+                                         : &FlashDownloader::OnDlInitProgress);
+    const FlashToken dlProgress(firmwarePage ? &FlashDownloader::OnFirmwareDlProgress
+                                             : &FlashDownloader::OnDlProgress);
 
     portRecord[rec::kPortNumber] = static_cast<std::uint8_t>(port & 0xFF);
     PutRecordU32(portRecord, rec::kPortSpeed, SpeedCode(device_.modelType));
@@ -311,6 +331,10 @@ int FlashDownloader::RunFirmwareUpdate() {
 void FlashDownloader::SetUpdateProgress(int value) {
     updateProgress = value;
     host_.SetProgressBar(std::clamp(value, 0, 100));
+    if (frontEnd_ == FrontEnd::kFirmwarePage) {
+        host_.SetPercentText(std::to_string(value) + "%");
+        return;
+    }
     if (value >= 0 && value <= 99) {
         host_.SetPercentText(std::to_string(value) + "%");
     } else if (value == kProgressFinished) {
@@ -346,34 +370,54 @@ FlashDownloader* FlashDownloader::PageDownloader() {
     return page && lookup ? lookup(page) : nullptr;
 }
 
-int FlashDownloader::OnDaInitProgress(std::uint32_t) {
-    if (FlashDownloader* d = PageDownloader()) {
-        d->SetUpdateProgress(0);
-        d->ShowState(kStringAgentInit);
+int FlashDownloader::ReportProgress(FlashDownloader* downloader, int percent, int stringId) {
+    if (downloader) {
+        downloader->SetUpdateProgress(percent);
+        downloader->ShowState(stringId);
     }
     return 0;
 }
+
+int FlashDownloader::OnDaInitProgress(std::uint32_t) { return ReportProgress(PageDownloader(), 0, kStringAgentInit); }
 
 int FlashDownloader::OnDaProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void*) {
-    if (FlashDownloader* d = PageDownloader()) {
-        d->SetUpdateProgress(percent);
-        d->ShowState(kStringAgentProgress);
-    }
-    return 0;
+    return ReportProgress(PageDownloader(), percent, kStringAgentProgress);
 }
 
-int FlashDownloader::OnDlInitProgress(std::uint32_t) {
-    if (FlashDownloader* d = PageDownloader()) {
-        d->SetUpdateProgress(0);
-        d->ShowState(kStringImageInit);
-    }
-    return 0;
-}
+int FlashDownloader::OnDlInitProgress(std::uint32_t) { return ReportProgress(PageDownloader(), 0, kStringImageInit); }
 
 int FlashDownloader::OnDlProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void*) {
-    if (FlashDownloader* d = PageDownloader()) {
-        d->SetUpdateProgress(percent);
-        d->ShowState(kStringImageProgress);
-    }
-    return 0;
+    return ReportProgress(PageDownloader(), percent, kStringImageProgress);
+}
+
+// The firmware page's.
+
+namespace {
+std::atomic<FlashDownloader::DownloadPageLookup> g_downloadPageLookup{nullptr};
+}  // namespace
+
+FlashDownloader::DownloadPageLookup FlashDownloader::SetDownloadPageLookup(DownloadPageLookup lookup) {
+    return g_downloadPageLookup.exchange(lookup);
+}
+
+FlashDownloader* FlashDownloader::DownloadPageDownloader() {
+    CPageDownloadFW* page = downloadPageInstance.load();
+    const DownloadPageLookup lookup = g_downloadPageLookup.load();
+    return page && lookup ? lookup(page) : nullptr;
+}
+
+int FlashDownloader::OnFirmwareDaInitProgress(std::uint32_t) {
+    return ReportProgress(DownloadPageDownloader(), 0, kStringAgentInit);
+}
+
+int FlashDownloader::OnFirmwareDaProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void*) {
+    return ReportProgress(DownloadPageDownloader(), percent, kStringAgentProgress);
+}
+
+int FlashDownloader::OnFirmwareDlInitProgress(std::uint32_t) {
+    return ReportProgress(DownloadPageDownloader(), 0, kStringImageInit);
+}
+
+int FlashDownloader::OnFirmwareDlProgress(std::uint8_t percent, std::uint32_t, std::uint32_t, void*) {
+    return ReportProgress(DownloadPageDownloader(), percent, kStringImageProgress);
 }

@@ -34,6 +34,16 @@
 // at, so a library that passes other values still resets the progress and
 // shows texts 406 and 408. The page's class lies above this layer: the page
 // tells once how it leads to its downloader (SetPageLookup).
+//
+// The firmware page runs its downloads through a downloader of its own, made
+// with FrontEnd::kFirmwarePage. That one differs in three points only:
+//  - the download agent follows the model code (firmware::AgentForModel):
+//    no agent for a model without one, and then no parameter either;
+//  - the percentage text is every value as "%d%%" (the bar stays in 0..100);
+//  - the library's callbacks act on the downloader of the page that
+//    downloadPageInstance names (SetDownloadPageLookup).
+// Its worker is the page's own; it uses PrepareDownload, RunDownload and
+// ReleaseDownload of this class.
 #pragma once
 
 #include <atomic>
@@ -44,6 +54,7 @@
 #include "flashlib/FlashLibrary.h"
 
 class CPageDeviceSetting;
+class CPageDownloadFW;
 
 // The page's side of the flash download. Calls come from the worker thread
 // (and from PrepareDownload on the thread that calls it).
@@ -105,7 +116,10 @@ public:
     // SetUpdateProgress's value for "finished".
     static constexpr int kProgressFinished = 1000;
 
-    explicit FlashDownloader(FlashDownloadHost& host);
+    // The page a downloader serves.
+    enum class FrontEnd { kUpdatePage, kFirmwarePage };
+
+    explicit FlashDownloader(FlashDownloadHost& host, FrontEnd frontEnd = FrontEnd::kUpdatePage);
     ~FlashDownloader();
     FlashDownloader(const FlashDownloader&) = delete;
     FlashDownloader& operator=(const FlashDownloader&) = delete;
@@ -180,6 +194,19 @@ public:
     // a page or a lookup.
     static FlashDownloader* PageDownloader();
 
+    // The firmware page's callbacks: the same, on DownloadPageDownloader().
+    static int OnFirmwareDaInitProgress(std::uint32_t value);
+    static int OnFirmwareDaProgress(std::uint8_t percent, std::uint32_t done, std::uint32_t total, void* user);
+    static int OnFirmwareDlInitProgress(std::uint32_t value);
+    static int OnFirmwareDlProgress(std::uint8_t percent, std::uint32_t done, std::uint32_t total, void* user);
+    // How the firmware page leads to its downloader; returns the lookup it
+    // replaces.
+    using DownloadPageLookup = FlashDownloader* (*)(CPageDownloadFW* page);
+    static DownloadPageLookup SetDownloadPageLookup(DownloadPageLookup lookup);
+    // The downloader of the page that downloadPageInstance names; null
+    // without a page or a lookup.
+    static FlashDownloader* DownloadPageDownloader();
+
     // --- State ------------------------------------------------------------
     std::atomic<platform::FlashHandle> daHandle{0};
     std::atomic<platform::FlashHandle> dlHandle{0};
@@ -206,8 +233,11 @@ private:
     // Sleeps ms, in short slices so that a stop request ends it early.
     void Wait(std::uint32_t ms);
     void ShowState(int stringId);
+    // What the callbacks do on a downloader: progress, then the state text.
+    static int ReportProgress(FlashDownloader* downloader, int percent, int stringId);
 
     FlashDownloadHost& host_;
+    const FrontEnd frontEnd_;
     FlashDeviceInfo device_;
     std::string programFolderOverride_;
     std::atomic<bool> stopRequested_{false};

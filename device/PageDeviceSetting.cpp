@@ -7,6 +7,7 @@
 
 #include "device/CommandEngine.h"
 #include "device/ModelTable.h"
+#include "device/SentencePort.h"
 #include "device/UpdateImage.h"
 #include "platform/ComPortName.h"
 #include "platform/Clock.h"
@@ -592,4 +593,31 @@ void CPageDeviceSetting::ShowMessage(const std::string& text) {
     // The box must not hold the worker: it is shown on the UI thread while
     // the worker goes on with its clean-up.
     PostToUi([this, text] { platform::Ui().MessageBox(this, text, "", platform::mb::kOk); });
+}
+
+// ---------------------------------------------------------------------------
+// Bluetooth address.
+
+bool CPageDeviceSetting::TakeSettingsPort() {
+    std::string name;
+    int baud = 0;
+    int handle = 0;
+    theUtility.GetPort(name, baud, handle);
+    const auto port = platform::ComPort::Parse(name);
+    if (!port) return false;
+    linkPortName = port->LinkName();
+    linkBaudRate = baud > 0 ? baud : 115200;
+    return true;
+}
+
+bool CPageDeviceSetting::ReadBtMac() {
+    if (IsWorkerRunning() || !TakeSettingsPort()) return false;
+    SerialLinkPort port(*this);
+    return bluetooth_.ReadBtMac(port);
+}
+
+BluetoothAddressOps::WriteResult CPageDeviceSetting::WriteBtMac() {
+    if (IsWorkerRunning() || !TakeSettingsPort()) return BluetoothAddressOps::WriteResult::kPortFailed;
+    SerialLinkPort port(*this);
+    return bluetooth_.WriteBtMac(port);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "device/BluetoothAddress.h"
 #include "device/FlashDownload.h"
 #include "device/SerialLink.h"
 #include "device/SerialUpdate.h"
@@ -50,6 +51,14 @@ public:
     SerialUpdater& SerialUpdate() { return serialUpdate_; }
     // Waits for the end of a running update worker (tests).
     void JoinWorker();
+
+    // The logger's Bluetooth address, read and written through this page's
+    // port, opened on the port the settings object names (refused, with
+    // nothing sent, when it names no COM port 1..50 or a worker runs) and
+    // closed again. Nothing in the window calls them.
+    bool ReadBtMac();
+    BluetoothAddressOps::WriteResult WriteBtMac();
+    BluetoothAddressOps& Bluetooth() { return bluetooth_; }
 
     // A name Write Name accepts: at most 16 printable ASCII characters, none
     // of them a separator or otherwise unfit for a file name.
@@ -101,6 +110,9 @@ private:
 
     // Copies the settings object's port into the link for an update run.
     void CopyPortSettings();
+    // The same for the Bluetooth operations; false (nothing changed) when the
+    // settings object names no COM port 1..50.
+    bool TakeSettingsPort();
 
     // True while Connect identifies the device (the window keeps running).
     std::atomic<bool> identifying_{false};
@@ -108,6 +120,7 @@ private:
     std::atomic<bool> updating_{false};
     FlashDownloader flash_{*this};
     SerialUpdater serialUpdate_{*this, *this};
+    BluetoothAddressOps bluetooth_;
     std::thread worker_;
     // The port and speed selections at Execute, for the worker's reopen.
     int runPortIndex_ = -1;

@@ -292,7 +292,7 @@ void COrvikUtilityDlg::TickLoop() {
 
 void COrvikUtilityDlg::OnClose() {
     CPageDownloadFW* firmware = FirmwarePage();
-    if (firmware && firmware->downloadBusy) {
+    if (firmware && firmware->downloadBusy.IsBusy()) {
         return;
     }
     if (AnyWorkerRunning()) {

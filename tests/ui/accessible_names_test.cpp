@@ -13,14 +13,17 @@
 #include "device/PageDeviceSetting.h"
 #include "export/PageTrackLogPhoto.h"
 #include "export/PhotoCSDlg.h"
+#include "device/PageDownloadFW.h"
 #include "platform/Controls.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
+#include "ui/templates/Template129.h"
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template134.h"
 #include "ui/templates/Template135.h"
 #include "ui/templates/Template145.h"
+#include "ui/templates/Template147.h"
 
 namespace {
 
@@ -138,3 +141,18 @@ TEST_F(AccessibleNamesTest, EveryPhotoControlIsNamed) {
 }
 
 }  // namespace
+
+TEST_F(AccessibleNamesTest, EveryControlOfTheFirmwareAndGpsStatusPagesHasAName) {
+    for (CPage* p : {static_cast<CPage*>(window->FirmwarePage()), window->Page(COrvikUtilityDlg::kSlotGpsStatus)}) {
+        for (QWidget* w : p->GetWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (w->isHidden()) continue;
+            const bool named = !AccessibleName(w).empty() || !LabelledBy(w).empty();
+            EXPECT_TRUE(named) << "page " << p->Template().id << ": " << w->metaObject()->className();
+        }
+    }
+    CPage* gps = window->Page(COrvikUtilityDlg::kSlotGpsStatus);
+    EXPECT_EQ(AccessibleName(gps->GetDlgItem(dialog129::kLocalTime)), "Local Time");
+    EXPECT_EQ(LabelledBy(gps->GetDlgItem(dialog129::kTimeZone)), "Select Time Zone of Country (UTC)");
+    EXPECT_EQ(AccessibleName(window->FirmwarePage()->GetDlgItem(dialog147::kProgress)), res::LoadString(404));
+    EXPECT_EQ(AccessibleName(window->FirmwarePage()->GetDlgItem(dialog147::kFilePath)), res::LoadString(402));
+}

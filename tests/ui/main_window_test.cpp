@@ -231,14 +231,14 @@ TEST_F(MainWindowTest, CloseBoxWithoutAPortSendsNothing) {
 
 TEST_F(MainWindowTest, CloseIsRefusedWhileAWorkerRuns) {
     Connect();
-    window->FirmwarePage()->downloadBusy = 1;
+    ASSERT_TRUE(window->FirmwarePage()->downloadBusy.TryBegin());
     window->GetWidget()->close();
     QTest::keyClick(window->GetWidget(), Qt::Key_Escape);
     window->SendCommand(dialog102::kOk);
     EXPECT_TRUE(window->IsWindowVisible());
     EXPECT_TRUE(serial.Writes().empty());
     EXPECT_TRUE(window->DevicePage()->IsPortOpen());
-    window->FirmwarePage()->downloadBusy = 0;
+    window->FirmwarePage()->downloadBusy.End();
     window->SendCommand(dialog102::kOk);
     EXPECT_FALSE(window->IsWindowVisible());
 }

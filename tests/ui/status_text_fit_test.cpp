@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
+#include <QComboBox>
+#include <QGroupBox>
 #include <string>
 #include <vector>
 
@@ -53,8 +55,8 @@ const std::vector<StaticTexts> kUpdatePage = {
 };
 const std::vector<StaticTexts> kFirmwarePage = {
     {dialog147::kWarning, {401}},
-    {dialog147::kStatus, {404, 405, 406, 407, 408, 409, 410, 411}},
-    {dialog147::kPercent, {}, {"0%", "100%"}},
+    {dialog147::kStatus, {404, 405, 406, 407, 408, 409, 410, 411, 413}},
+    {dialog147::kPercent, {}, {"0%", "100%", "255%"}},
 };
 const std::vector<StaticTexts> kWaypointPage = {
     {dialog134::kNameLabel, {}, {"Waypoints Name"}},
@@ -183,6 +185,41 @@ TEST_F(StatusTextFitTest, ThePhotoPageAndItsSettingsDialogShowAllOfTheirTexts) {
         ASSERT_NE(control, nullptr) << c.id;
         EXPECT_TRUE(inside.contains(control->geometry())) << "control " << c.id << " runs past the dialog";
     }
+}
+
+// Every shown control of a page shows all of what it holds now: labels,
+// buttons, radio buttons, group titles, edits and the combo box's entries.
+void ExpectControlsFit(const platform::Dialog& page) {
+    for (QWidget* w : page.GetWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->isHidden()) continue;
+        const QFontMetrics metrics = w->fontMetrics();
+        int needed = 0;
+        std::string text;
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            text = label->text().toStdString();
+            EXPECT_LE(label->heightForWidth(label->width()), label->height()) << text;
+            needed = label->minimumSizeHint().width();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            text = button->text().toStdString();
+            needed = button->sizeHint().width();
+        } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
+            text = group->title().toStdString();
+            needed = metrics.horizontalAdvance(group->title()) + 16;
+        } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            text = edit->text().toStdString();
+            needed = metrics.horizontalAdvance(edit->text()) + 8;
+        } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            text = "combo entries";
+            needed = combo->sizeHint().width();
+        }
+        EXPECT_LE(needed, w->width()) << "\"" << text << "\" does not fit";
+    }
+}
+
+TEST_F(StatusTextFitTest, TheFirmwareAndGpsStatusPagesShowAllOfTheirControlsTexts) {
+    ASSERT_TRUE(fake.Start());
+    ExpectControlsFit(*fake.window->FirmwarePage());
+    ExpectControlsFit(*fake.window->Page(COrvikUtilityDlg::kSlotGpsStatus));
 }
 
 TEST_F(StatusTextFitTest, TheAboutBoxShowsAllOfItsTexts) {
