@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libgtest-dev googletest libgmock-dev libbenchmark-dev
-  fonts-noto-cjk libxml2-utils zlib1g-dev nettle-dev
+  fonts-noto-cjk libxml2-utils zlib1g-dev nettle-dev gpsbabel
 )
 missing=()
 for p in "${packages[@]}"; do

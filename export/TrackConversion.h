@@ -1,0 +1,92 @@
+// The format page's Convert as one call: a .trl file into the chosen outputs
+// beside it, in the order text, KML, NMEA, GPX.
+//
+// Sequence:
+//   1. An empty source path: nothing happens (the page shows string 380).
+//   2. The zone is applied (zone_rule::ApplyZone), also when no output is
+//      chosen.
+//   3. With at least one output chosen the source is read whole, before any
+//      output is created, so no output can empty or shorten it. A source
+//      that cannot be read writes nothing.
+//   4. Each chosen output is named by replacing the source path's last four
+//      characters: ".txt", ".kml", "NMEA.txt" (four longer), ".gpx"
+//      (t.trl gives t.txt, t.kml, tNMEA.txt, t.gpx). A source whose file
+//      name is shorter than four characters has no output names and is
+//      refused. An output that would be the source file itself (the same
+//      name, or another name of the same file) is skipped. An output that
+//      cannot be created or written is skipped; the others are still
+//      written. Each is written whole beside its target and renamed into
+//      place (support/AtomicFile.h), so a failed write leaves the old file.
+// Line ends are the format page's: CR LF throughout.
+//
+// The result says per format what happened; the page shows the done text
+// only when AllWritten() and a message (caption string 300) for each
+// format that failed, with FormatMessage's text.
+//
+// Runs on the calling thread; it touches no page, only the chosen zone
+// (atomic) and the files.
+#pragma once
+
+#include <array>
+#include <string>
+
+#include "export/TrackWriters.h"
+
+namespace track_writers {
+
+// The page's four output flags, indexed by TrackFormat.
+using OutputChoice = std::array<bool, kTrackFormatCount>;
+
+enum class SourceStatus {
+    Read,          // read (or not needed: no output chosen)
+    NoSource,      // empty path
+    NameTooShort,  // file name shorter than the four characters replaced
+    Unreadable,    // cannot be opened or read; error holds errno
+};
+
+enum class OutputStatus {
+    NotChosen,
+    Written,
+    NotWrittenSourceFailed,  // the source was refused or unreadable
+    SameAsSource,            // the output name is the source file itself
+    CannotCreate,            // error holds errno
+    WriteFailed,             // error holds errno (EIO when unknown)
+};
+
+struct OutputResult {
+    OutputStatus status = OutputStatus::NotChosen;
+    std::string path;  // the output name (empty when the source was refused)
+    int error = 0;
+    long points = 0;   // points written
+};
+
+struct ConvertResult {
+    SourceStatus source = SourceStatus::Read;
+    int sourceError = 0;
+    long records = 0;  // valid records in the source
+    std::array<OutputResult, kTrackFormatCount> outputs{};
+
+    // Every chosen output written (true when none was chosen).
+    bool AllWritten() const;
+    const OutputResult& Output(TrackFormat format) const {
+        return outputs[static_cast<std::size_t>(format)];
+    }
+};
+
+// Convert with the zone of a combo row (zone = 13 - row). A row outside the
+// table leaves the chosen zone as it is.
+ConvertResult ConvertTrackLog(const std::string& sourcePath, const OutputChoice& outputs, int zoneRow);
+// The same with the zone in hours east of UTC (the page's zone when the
+// machine's zone had no row).
+ConvertResult ConvertTrackLogInZone(const std::string& sourcePath, const OutputChoice& outputs,
+                                    int zoneHours);
+
+// Output name of a format under Convert's rule; empty when the file name is
+// shorter than four characters.
+std::string ConvertOutputName(const std::string& sourcePath, TrackFormat format);
+
+// A one-line text for a format that was chosen and not written, naming the
+// format, the file and the reason; empty for NotChosen and Written.
+std::string FormatMessage(TrackFormat format, const OutputResult& output, const ConvertResult& result);
+
+}  // namespace track_writers
