@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "export/TimeZoneRule.h"
@@ -20,23 +22,6 @@ bool IsSourceFile(const std::string& path, const std::string& sourcePath) {
     }
     std::error_code ec;
     return std::filesystem::equivalent(path, sourcePath, ec) && !ec;
-}
-
-void WriteOutput(const std::string& bytes, OutputResult& output) {
-    AtomicFile file;
-    int error = 0;
-    if (!file.Open(output.path, &error)) {
-        output.status = OutputStatus::CannotCreate;
-        output.error = error;
-        return;
-    }
-    errno = 0;
-    if (!file.Write(bytes) || !file.Commit()) {
-        output.status = OutputStatus::WriteFailed;
-        output.error = errno != 0 ? errno : EIO;
-        return;
-    }
-    output.status = OutputStatus::Written;
 }
 
 }  // namespace
@@ -85,7 +70,27 @@ ConvertResult ConvertInChosenZone(const std::string& sourcePath, const OutputCho
     }
     result.records = static_cast<long>(records.size());
 
-    std::string bytes;
+    // Each chosen output is formatted and written beside its target on a
+    // thread of its own; the files are then put in place in the order text,
+    // KML, NMEA, GPX.
+    struct Job {
+        AtomicFile file;
+        bool started = false;
+        bool opened = false;
+        bool wrote = false;
+        int error = 0;
+    };
+    std::array<Job, kTrackFormatCount> jobs;
+    auto run = [&](TrackFormat format) {
+        Job& job = jobs[static_cast<std::size_t>(format)];
+        job.opened = job.file.Open(result.Output(format).path, &job.error);
+        if (job.opened) {
+            errno = 0;
+            job.wrote = WriteFormat(format, records, kFormatPageLineEnd, job.file.Stream());
+            job.error = job.wrote ? 0 : (errno != 0 ? errno : EIO);
+        }
+    };
+    std::vector<std::thread> threads;
     for (const TrackFormatInfo& info : kTrackFormats) {
         OutputResult& output = result.outputs[static_cast<std::size_t>(info.format)];
         if (!outputs[static_cast<std::size_t>(info.format)]) {
@@ -94,16 +99,36 @@ ConvertResult ConvertInChosenZone(const std::string& sourcePath, const OutputCho
         output.path = ConvertOutputName(sourcePath, info.format);
         if (result.source != SourceStatus::Read) {
             output.status = OutputStatus::NotWrittenSourceFailed;
-            continue;
-        }
-        if (IsSourceFile(output.path, sourcePath)) {
+        } else if (IsSourceFile(output.path, sourcePath)) {
             output.status = OutputStatus::SameAsSource;
+        } else {
+            try {
+                threads.emplace_back(run, info.format);
+            } catch (const std::system_error&) {
+                run(info.format);  // no thread to be had: here, then
+            }
+            jobs[static_cast<std::size_t>(info.format)].started = true;
+        }
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    for (const TrackFormatInfo& info : kTrackFormats) {
+        OutputResult& output = result.outputs[static_cast<std::size_t>(info.format)];
+        Job& job = jobs[static_cast<std::size_t>(info.format)];
+        if (!job.started) {
             continue;
         }
-        bytes.clear();
-        WriteFormat(info.format, records, kFormatPageLineEnd, bytes);
-        WriteOutput(bytes, output);
-        output.points = output.status == OutputStatus::Written ? points : 0;
+        if (!job.opened) {
+            output.status = OutputStatus::CannotCreate;
+            output.error = job.error;
+        } else if (!job.wrote || !job.file.Commit()) {
+            output.status = OutputStatus::WriteFailed;
+            output.error = job.error != 0 ? job.error : EIO;
+        } else {
+            output.status = OutputStatus::Written;
+            output.points = points;
+        }
     }
     return result;
 }

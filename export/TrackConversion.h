@@ -23,8 +23,11 @@
 // only when AllWritten() and a message (caption string 300) for each
 // format that failed, with FormatMessage's text.
 //
-// Runs on the calling thread; it touches no page, only the chosen zone
-// (atomic) and the files.
+// Runs on the calling thread, which waits for the outputs: each chosen
+// output is formatted and written on a thread of its own (all joined before
+// the call returns), and the finished files are put in place in the order
+// text, KML, NMEA, GPX. It touches no page, only the chosen zone (atomic)
+// and the files.
 #pragma once
 
 #include <array>

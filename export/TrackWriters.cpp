@@ -1,11 +1,10 @@
 #include "export/TrackWriters.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
-#include <ctime>
 
 #include "device/Sentence.h"
+#include "export/TrackText.h"
 #include "support/ProcessZone.h"
 
 namespace track_writers {
@@ -23,125 +22,73 @@ const TrackFormatInfo& FormatInfo(TrackFormat format) {
 
 namespace {
 
+using namespace track_text;
+
 // Host of the icon images the KML styles refer to.
 constexpr std::string_view kIconHost = "maps.google.com";
 
-constexpr std::string_view kWeekdays = "SunMonTueWedThuFriSat";
-constexpr std::string_view kMonths = "JanFebMarAprMayJunJulAugSepOctNovDec";
+// Room for everything one point adds to any document.
+constexpr std::size_t kPointRoom = 1024;
 
 std::string_view Eol(LineEnd lineEnd) { return lineEnd == LineEnd::CrLf ? "\r\n" : "\n"; }
 
-// printf "%.<precision>f" of the value, in the C locale.
-void AppendFixed(std::string& out, double value, int precision) {
-    char buffer[128];  // a float's largest value has 39 integer digits
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, precision);
-    out.append(buffer, result.ptr);
-}
-
-void AppendInt(std::string& out, long value) {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-// "%02d" of a value from 0 to 99.
-void Append2(std::string& out, int value) {
-    out.push_back(static_cast<char>('0' + value / 10));
-    out.push_back(static_cast<char>('0' + value % 10));
-}
-
-// "%04d" of a year from 0 to 9999, "%d" outside.
-void AppendYear(std::string& out, int year) {
-    if (year >= 0 && year <= 9999) {
-        Append2(out, year / 100);
-        Append2(out, year % 100);
-    } else {
-        AppendInt(out, year);
-    }
-}
-
-void Line(std::string& out, std::string_view text, std::string_view eol) {
-    out.append(text);
-    out.append(eol);
+void Line(Cursor& out, std::string_view text, std::string_view eol) {
+    char* p = Put(out.Room(text.size() + 2), text);
+    out.Done(Put(p, eol));
 }
 
 // "%4.7f,%4.7f,%4.2f" of longitude, latitude and height (the width never
 // pads: these texts are longer than 4 characters).
-void AppendPoint(std::string& out, const TrackLogRecord& r) {
-    AppendFixed(out, r.longitude, 7);
-    out.push_back(',');
-    AppendFixed(out, r.latitude, 7);
-    out.push_back(',');
-    AppendFixed(out, r.height, 2);
+char* PutPoint(char* p, const TrackLogRecord& r) {
+    p = PutFixed(p, r.longitude, 7);
+    *p++ = ',';
+    p = PutFixed(p, r.latitude, 7);
+    *p++ = ',';
+    return PutFixed(p, r.height, 2);
 }
 
 // "%d" of |degrees|, "0" when the minutes are below 10, "%f" of |minutes|.
-void AppendDegreesMinutes(std::string& out, float value) {
+char* PutDegreesMinutes(char* p, float value) {
     const int degrees = static_cast<int>(value);  // toward zero
     const float minutes = (value - static_cast<float>(degrees)) * 60.0f;
-    AppendInt(out, degrees < 0 ? -degrees : degrees);
+    p = PutInt(p, degrees < 0 ? -degrees : degrees);
     const float absMinutes = std::fabs(minutes);
     if (absMinutes < 10.0f) {
-        out.push_back('0');
+        *p++ = '0';
     }
-    AppendFixed(out, absMinutes, 6);
+    return PutFixed(p, absMinutes, 6);
 }
 
-void AppendIsoTime(std::string& out, const std::tm& t) {
-    AppendYear(out, t.tm_year + 1900);
-    out.push_back('-');
-    Append2(out, t.tm_mon + 1);
-    out.push_back('-');
-    Append2(out, t.tm_mday);
-    out.push_back('T');
-    Append2(out, t.tm_hour);
-    out.push_back(':');
-    Append2(out, t.tm_min);
-    out.push_back(':');
-    Append2(out, t.tm_sec);
-    out.push_back('Z');
-}
-
-void AppendStyleGroup(std::string& out, std::string_view eol, std::string_view name, int normalIcon,
+void AppendStyleGroup(Cursor& out, std::string_view eol, std::string_view name, int normalIcon,
                       int highlightIcon) {
     auto href = [&](int icon) {
-        out.append("<href>http://");
-        out.append(kIconHost);
-        out.append("/mapfiles/kml/pal4/icon");
-        AppendInt(out, icon);
-        out.append(".png</href>");
-        out.append(eol);
+        char* p = Put(out.Room(256), "<href>http://");
+        p = Put(p, kIconHost);
+        p = Put(p, "/mapfiles/kml/pal4/icon");
+        p = PutInt(p, icon);
+        p = Put(p, ".png</href>");
+        out.Done(Put(p, eol));
     };
     auto tagged = [&](std::string_view head, std::string_view tail) {
-        out.append(head);
-        out.append(name);
-        out.append(tail);
-        out.append(eol);
+        char* p = Put(out.Room(256), head);
+        p = Put(p, name);
+        p = Put(p, tail);
+        out.Done(Put(p, eol));
     };
     tagged("<Style id=\"normalState_", "\">");
-    Line(out, "<IconStyle>", eol);
-    Line(out, "<scale>1.0</scale>", eol);
-    Line(out, "<Icon>", eol);
+    for (std::string_view text : {"<IconStyle>", "<scale>1.0</scale>", "<Icon>"}) Line(out, text, eol);
     href(normalIcon);
-    Line(out, "</Icon>", eol);
-    Line(out, "</IconStyle>", eol);
-    Line(out, "<LabelStyle>", eol);
-    Line(out, "<scale>1.0</scale>", eol);
-    Line(out, "</LabelStyle>", eol);
-    Line(out, "</Style>", eol);
+    for (std::string_view text :
+         {"</Icon>", "</IconStyle>", "<LabelStyle>", "<scale>1.0</scale>", "</LabelStyle>", "</Style>"}) {
+        Line(out, text, eol);
+    }
     tagged("<Style id=\"highlightState_", "\">");
-    Line(out, "<IconStyle>", eol);
-    Line(out, "<scale>1.1</scale>", eol);
-    Line(out, "<Icon>", eol);
+    for (std::string_view text : {"<IconStyle>", "<scale>1.1</scale>", "<Icon>"}) Line(out, text, eol);
     href(highlightIcon);
-    Line(out, "</Icon>", eol);
-    Line(out, "</IconStyle>", eol);
-    Line(out, "<LabelStyle>", eol);
-    Line(out, "<scale>1.1</scale>", eol);
-    Line(out, "<color>ff0000ff</color>", eol);
-    Line(out, "</LabelStyle>", eol);
-    Line(out, "</Style>", eol);
+    for (std::string_view text : {"</Icon>", "</IconStyle>", "<LabelStyle>", "<scale>1.1</scale>",
+                                  "<color>ff0000ff</color>", "</LabelStyle>", "</Style>"}) {
+        Line(out, text, eol);
+    }
     tagged("<StyleMap id=\"styleMap_", "\">");
     Line(out, "<Pair>", eol);
     Line(out, "<key>normal</key>", eol);
@@ -155,49 +102,32 @@ void AppendStyleGroup(std::string& out, std::string_view eol, std::string_view n
 }
 
 // The five lines of one GPX point; element is "wpt" or "rtept".
-void AppendGpxPoint(std::string& out, std::string_view eol, std::string_view element,
-                    const TrackLogRecord& r, const std::tm& utc, long index) {
-    out.push_back('<');
-    out.append(element);
-    out.append(" lat=\"");
-    AppendFixed(out, r.latitude, 6);
-    out.append("\" lon=\"");
-    AppendFixed(out, r.longitude, 6);
-    out.append("\">");
-    out.append(eol);
-    out.append("<ele>");
-    AppendFixed(out, r.height, 2);
-    out.append("</ele>");
-    out.append(eol);
-    out.append("<time>");
-    AppendIsoTime(out, utc);
-    out.append("</time>");
-    out.append(eol);
-    out.append("<name><![CDATA[Point ");
-    AppendInt(out, index);
-    out.append("]]></name>");
-    out.append(eol);
-    out.append("</");
-    out.append(element);
-    out.push_back('>');
-    out.append(eol);
-}
-
-bool WriteAll(std::FILE* output, const std::string& bytes) {
-    return output != nullptr &&
-           (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), output) == bytes.size()) &&
-           std::fflush(output) == 0;
-}
-
-template <typename Write>
-bool WriteFromStream(std::FILE* source, std::FILE* output, Write write) {
-    std::vector<TrackLogRecord> records;
-    if (!ReadTrackRecords(source, records)) {
-        return false;
-    }
-    std::string bytes;
-    write(records, bytes);
-    return WriteAll(output, bytes);
+char* PutGpxPoint(char* p, std::string_view eol, std::string_view element, const TrackLogRecord& r,
+                  const CivilTime& utc, long index) {
+    *p++ = '<';
+    p = Put(p, element);
+    p = Put(p, " lat=\"");
+    p = PutFixed(p, r.latitude, 6);
+    p = Put(p, "\" lon=\"");
+    p = PutFixed(p, r.longitude, 6);
+    p = Put(p, "\">");
+    p = Put(p, eol);
+    p = Put(p, "<ele>");
+    p = PutFixed(p, r.height, 2);
+    p = Put(p, "</ele>");
+    p = Put(p, eol);
+    p = Put(p, "<time>");
+    p = PutIsoTime(p, utc);
+    p = Put(p, "</time>");
+    p = Put(p, eol);
+    p = Put(p, "<name><![CDATA[Point ");
+    p = PutInt(p, index);
+    p = Put(p, "]]></name>");
+    p = Put(p, eol);
+    p = Put(p, "</");
+    p = Put(p, element);
+    *p++ = '>';
+    return Put(p, eol);
 }
 
 }  // namespace
@@ -257,74 +187,62 @@ bool ReadTrackFile(const std::string& path, std::vector<TrackLogRecord>& records
 }
 
 bool AppendAscTime(std::string& out, std::uint32_t utcTime) {
-    std::tm t{};
-    if (!ToLocalTime(utcTime, t) || t.tm_wday < 0 || t.tm_wday > 6 || t.tm_mon < 0 || t.tm_mon > 11) {
+    CivilTime t;
+    if (!LocalClock().Local(utcTime, t)) {
         return false;
     }
-    out.append(kWeekdays.substr(static_cast<std::size_t>(t.tm_wday) * 3, 3));
-    out.push_back(' ');
-    out.append(kMonths.substr(static_cast<std::size_t>(t.tm_mon) * 3, 3));
-    out.push_back(' ');
-    out.push_back(t.tm_mday < 10 ? ' ' : static_cast<char>('0' + t.tm_mday / 10));
-    out.push_back(static_cast<char>('0' + t.tm_mday % 10));
-    out.push_back(' ');
-    Append2(out, t.tm_hour);
-    out.push_back(':');
-    Append2(out, t.tm_min);
-    out.push_back(':');
-    Append2(out, t.tm_sec);
-    out.push_back(' ');
-    AppendInt(out, t.tm_year + 1900L);
+    Cursor cursor(out);
+    cursor.Done(PutAscTime(cursor.Room(kMaxAscTime), t));
     return true;
 }
 
-void WriteText(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::string& out) {
+static void TextTo(Cursor& cursor, std::span<const TrackLogRecord> records, LineEnd lineEnd) {
     const std::string_view eol = Eol(lineEnd);
-    out.reserve(out.size() + records.size() * 64);
+    const LocalClock clock;
+    cursor.Expect(records.size() * 64);
     for (const TrackLogRecord& r : records) {
-        if (!IsWritableRecord(r)) {
+        CivilTime t;
+        if (!IsWritableRecord(r) || !clock.Local(r.utcTime, t)) {
             continue;
         }
-        const std::size_t start = out.size();
-        AppendPoint(out, r);
-        out.push_back(',');
-        if (!AppendAscTime(out, r.utcTime)) {
-            out.resize(start);
-            continue;
-        }
-        out.append(eol);
+        char* p = PutPoint(cursor.Room(kPointRoom), r);
+        *p++ = ',';
+        p = PutAscTime(p, t);
+        cursor.Done(Put(p, eol));
     }
 }
 
-void WriteKml(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::string& out) {
+static void KmlTo(Cursor& cursor, std::span<const TrackLogRecord> records, LineEnd lineEnd) {
     const std::string_view eol = Eol(lineEnd);
-    out.reserve(out.size() + 6000 + records.size() * 250);
-    Line(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", eol);
-    Line(out, "<kml xmlns=\"http://earth.google.com/kml/2.1\">", eol);
-    Line(out, "<Document>", eol);
-    AppendStyleGroup(out, eol, "TLP_Start", 15, 7);
-    AppendStyleGroup(out, eol, "TLP_Finish", 15, 7);
-    AppendStyleGroup(out, eol, "TLP_Normal", 31, 23);
-    AppendStyleGroup(out, eol, "TLP_Photo", 46, 38);
+    const LocalClock clock;
+    cursor.Expect(8192 + records.size() * 240);
+    Line(cursor, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", eol);
+    Line(cursor, "<kml xmlns=\"http://earth.google.com/kml/2.1\">", eol);
+    Line(cursor, "<Document>", eol);
+    AppendStyleGroup(cursor, eol, "TLP_Start", 15, 7);
+    AppendStyleGroup(cursor, eol, "TLP_Finish", 15, 7);
+    AppendStyleGroup(cursor, eol, "TLP_Normal", 31, 23);
+    AppendStyleGroup(cursor, eol, "TLP_Photo", 46, 38);
     for (std::string_view text : {"<Style id=\"roadStyle\">", "<LineStyle>", "<color>ffffff00</color>",
                                   "<width>6</width>", "</LineStyle>", "</Style>", "<Open>1</Open>",
                                   "<description>Route</description>", "<name>Track Log</name>",
                                   "<Placemark>", "<name>Route</name>", "<styleUrl>#roadStyle</styleUrl>",
                                   "<MultiGeometry>", "<LineString>", "<coordinates>"}) {
-        Line(out, text, eol);
+        Line(cursor, text, eol);
     }
     long count = 0;
     for (const TrackLogRecord& r : records) {
         if (IsWritableRecord(r)) {
-            AppendPoint(out, r);
-            out.push_back(' ');
+            char* p = PutPoint(cursor.Room(kPointRoom), r);
+            *p++ = ' ';
+            cursor.Done(p);
             ++count;
         }
     }
-    Line(out, "</coordinates>", eol);
+    Line(cursor, "</coordinates>", eol);
     for (std::string_view text :
          {"</LineString>", "</MultiGeometry>", "</Placemark>", "<Folder>", "<name>waypoints</name>"}) {
-        Line(out, text, eol);
+        Line(cursor, text, eol);
     }
     long index = 0;
     for (const TrackLogRecord& r : records) {
@@ -332,60 +250,75 @@ void WriteKml(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::str
             continue;
         }
         const long i = index++;
-        const std::size_t start = out.size();
-        Line(out, "<Placemark>", eol);
-        out.append("<name>");
-        if (!AppendAscTime(out, r.utcTime)) {
-            out.resize(start);
+        CivilTime t;
+        if (!clock.Local(r.utcTime, t)) {
             continue;
         }
-        out.append("</name>");
-        out.append(eol);
-        out.append("<styleUrl>");
-        out.append(i == 0                          ? "#styleMap_TLP_Start"
-                   : (count > 1 && i == count - 1) ? "#styleMap_TLP_Finish"
-                                                   : "#styleMap_TLP_Normal");
-        out.append("</styleUrl>");
-        out.append(eol);
-        Line(out, "<Point>", eol);
-        out.append("<coordinates>");
-        AppendPoint(out, r);
-        out.append("</coordinates>");
-        out.append(eol);
-        Line(out, "</Point>", eol);
-        Line(out, "</Placemark>", eol);
+        char* p = Put(cursor.Room(kPointRoom), "<Placemark>");
+        p = Put(p, eol);
+        p = Put(p, "<name>");
+        p = PutAscTime(p, t);
+        p = Put(p, "</name>");
+        p = Put(p, eol);
+        p = Put(p, i == 0                          ? "<styleUrl>#styleMap_TLP_Start</styleUrl>"
+                   : (count > 1 && i == count - 1) ? "<styleUrl>#styleMap_TLP_Finish</styleUrl>"
+                                                   : "<styleUrl>#styleMap_TLP_Normal</styleUrl>");
+        p = Put(p, eol);
+        p = Put(p, "<Point>");
+        p = Put(p, eol);
+        p = Put(p, "<coordinates>");
+        p = PutPoint(p, r);
+        p = Put(p, "</coordinates>");
+        p = Put(p, eol);
+        p = Put(p, "</Point>");
+        p = Put(p, eol);
+        p = Put(p, "</Placemark>");
+        cursor.Done(Put(p, eol));
     }
-    Line(out, "</Folder>", eol);
-    Line(out, "</Document>", eol);
-    Line(out, "</kml>", eol);
+    Line(cursor, "</Folder>", eol);
+    Line(cursor, "</Document>", eol);
+    Line(cursor, "</kml>", eol);
 }
 
+namespace {
+
+// The sentence at p; the caller has checked the record.
+char* PutGprmc(char* p, float longitude, float latitude, const CivilTime& t) {
+    char* const start = p;
+    p = Put(p, "$GPRMC,");
+    p = Put2(p, t.hour);
+    p = Put2(p, t.minute);
+    p = Put2(p, t.second);
+    p = Put(p, ",A,");
+    p = PutDegreesMinutes(p, latitude);
+    p = Put(p, latitude < 0.0f ? ",S," : ",N,");
+    p = PutDegreesMinutes(p, longitude);
+    p = Put(p, longitude < 0.0f ? ",W," : ",E,");
+    p = Put(p, "0,0,");
+    p = Put2(p, t.day);
+    p = Put2(p, t.month);
+    p = Put2(p, static_cast<int>(t.year % 100));
+    p = Put(p, ",,*");
+    const std::uint8_t sum = NmeaChecksum(std::string_view(start, static_cast<std::size_t>(p - start)));
+    constexpr std::string_view kHex = "0123456789abcdef";
+    *p++ = kHex[sum >> 4];
+    *p++ = kHex[sum & 15];
+    return Put(p, "\r\n");
+}
+
+bool CanFormatGprmc(float longitude, float latitude, std::uint32_t utcTime) {
+    return utcTime < 0x80000000u && std::isfinite(longitude) && std::isfinite(latitude) &&
+           std::fabs(latitude) <= 90.0f && std::fabs(longitude) <= 180.0f;
+}
+
+}  // namespace
+
 bool FormatGprmc(std::string& out, float longitude, float latitude, std::uint32_t utcTime) {
-    std::tm t{};
-    if (utcTime >= 0x80000000u || !std::isfinite(longitude) || !std::isfinite(latitude) ||
-        std::fabs(latitude) > 90.0f || std::fabs(longitude) > 180.0f || !ToUtcTime(utcTime, t)) {
+    if (!CanFormatGprmc(longitude, latitude, utcTime)) {
         return false;
     }
-    const std::size_t start = out.size();
-    out.append("$GPRMC,");
-    Append2(out, t.tm_hour);
-    Append2(out, t.tm_min);
-    Append2(out, t.tm_sec);
-    out.append(",A,");
-    AppendDegreesMinutes(out, latitude);
-    out.append(latitude < 0.0f ? ",S," : ",N,");
-    AppendDegreesMinutes(out, longitude);
-    out.append(longitude < 0.0f ? ",W," : ",E,");
-    out.append("0,0,");
-    Append2(out, t.tm_mday);
-    Append2(out, t.tm_mon + 1);
-    Append2(out, (t.tm_year + 1900) % 100);
-    out.append(",,*");
-    const std::uint8_t sum = NmeaChecksum(std::string_view(out).substr(start));
-    constexpr std::string_view kHex = "0123456789abcdef";
-    out.push_back(kHex[sum >> 4]);
-    out.push_back(kHex[sum & 15]);
-    out.append("\r\n");
+    Cursor cursor(out);
+    cursor.Done(PutGprmc(cursor.Room(kPointRoom), longitude, latitude, CivilFromSeconds(utcTime)));
     return true;
 }
 
@@ -401,74 +334,123 @@ std::uint8_t NmeaChecksum(std::string_view sentence) {
     return sum;
 }
 
-void WriteNmea(std::span<const TrackLogRecord> records, std::string& out) {
-    out.reserve(out.size() + records.size() * 72);
+static void NmeaTo(Cursor& cursor, std::span<const TrackLogRecord> records) {
+    cursor.Expect(records.size() * 72);
     for (const TrackLogRecord& r : records) {
         if (IsWritableRecord(r)) {
-            FormatGprmc(out, r.longitude, r.latitude, r.utcTime);
+            cursor.Done(PutGprmc(cursor.Room(kPointRoom), r.longitude, r.latitude, CivilFromSeconds(r.utcTime)));
         }
     }
 }
 
-void WriteGpx(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::string& out) {
+static void GpxTo(Cursor& cursor, std::span<const TrackLogRecord> records, LineEnd lineEnd) {
     const std::string_view eol = Eol(lineEnd);
-    out.reserve(out.size() + 600 + records.size() * 300);
+    cursor.Expect(1024 + records.size() * 320);
     for (std::string_view text :
          {"<?xml version=\"1.0\"?>", "<gpx", "version=\"1.0\"", "creator=\"Orvik Utility\"",
           "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\"",
           "xmlns=\"http://www.topografix.com/GPX/1/0\"",
           "xsi:schemaLocation=\"http://www.topografix.com/GPX/1/0 "
           "http://www.topografix.com/GPX/1/0/gpx.xsd\">"}) {
-        Line(out, text, eol);
+        Line(cursor, text, eol);
     }
     // Both passes number the same points from 0.
     auto pass = [&](std::string_view element) {
         long index = 0;
         for (const TrackLogRecord& r : records) {
-            std::tm utc{};
-            if (IsWritableRecord(r) && ToUtcTime(r.utcTime, utc)) {
-                AppendGpxPoint(out, eol, element, r, utc, index++);
+            if (IsWritableRecord(r)) {
+                cursor.Done(PutGpxPoint(cursor.Room(kPointRoom), eol, element, r, CivilFromSeconds(r.utcTime),
+                                        index++));
             }
         }
     };
     pass("wpt");
-    Line(out, "<rte>", eol);
-    Line(out, "<name>Route</name>", eol);
+    Line(cursor, "<rte>", eol);
+    Line(cursor, "<name>Route</name>", eol);
     pass("rtept");
-    Line(out, "</rte>", eol);
-    Line(out, "</gpx>", eol);
+    Line(cursor, "</rte>", eol);
+    Line(cursor, "</gpx>", eol);
+}
+
+namespace {
+
+void FormatTo(Cursor& cursor, TrackFormat format, std::span<const TrackLogRecord> records, LineEnd lineEnd) {
+    switch (format) {
+        case TrackFormat::Text: TextTo(cursor, records, lineEnd); break;
+        case TrackFormat::Kml: KmlTo(cursor, records, lineEnd); break;
+        case TrackFormat::Nmea: NmeaTo(cursor, records); break;
+        case TrackFormat::Gpx: GpxTo(cursor, records, lineEnd); break;
+    }
+}
+
+template <typename Write>
+bool WriteFromStream(std::FILE* source, std::FILE* output, Write write) {
+    std::vector<TrackLogRecord> records;
+    if (output == nullptr || !ReadTrackRecords(source, records)) {
+        return false;
+    }
+    return write(records);
+}
+
+}  // namespace
+
+void WriteText(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::string& out) {
+    Cursor cursor(out);
+    TextTo(cursor, records, lineEnd);
+}
+
+void WriteKml(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::string& out) {
+    Cursor cursor(out);
+    KmlTo(cursor, records, lineEnd);
+}
+
+void WriteNmea(std::span<const TrackLogRecord> records, std::string& out) {
+    Cursor cursor(out);
+    NmeaTo(cursor, records);
+}
+
+void WriteGpx(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::string& out) {
+    Cursor cursor(out);
+    GpxTo(cursor, records, lineEnd);
 }
 
 void WriteFormat(TrackFormat format, std::span<const TrackLogRecord> records, LineEnd lineEnd,
                  std::string& out) {
-    switch (format) {
-        case TrackFormat::Text: WriteText(records, lineEnd, out); break;
-        case TrackFormat::Kml: WriteKml(records, lineEnd, out); break;
-        case TrackFormat::Nmea: WriteNmea(records, out); break;
-        case TrackFormat::Gpx: WriteGpx(records, lineEnd, out); break;
+    Cursor cursor(out);
+    FormatTo(cursor, format, records, lineEnd);
+}
+
+bool WriteFormat(TrackFormat format, std::span<const TrackLogRecord> records, LineEnd lineEnd,
+                 std::FILE* output) {
+    if (output == nullptr) {
+        return false;
     }
+    Cursor cursor(output);
+    FormatTo(cursor, format, records, lineEnd);
+    return cursor.Finish();
 }
 
 bool WriteText(std::FILE* source, std::FILE* output, LineEnd lineEnd) {
-    return WriteFromStream(source, output, [&](const auto& records, std::string& out) {
-        WriteText(records, lineEnd, out);
+    return WriteFromStream(source, output, [&](const auto& records) {
+        return WriteFormat(TrackFormat::Text, records, lineEnd, output);
     });
 }
 
 bool WriteKml(std::FILE* source, std::FILE* output, LineEnd lineEnd) {
-    return WriteFromStream(source, output, [&](const auto& records, std::string& out) {
-        WriteKml(records, lineEnd, out);
+    return WriteFromStream(source, output, [&](const auto& records) {
+        return WriteFormat(TrackFormat::Kml, records, lineEnd, output);
     });
 }
 
 bool WriteNmea(std::FILE* source, std::FILE* output) {
-    return WriteFromStream(source, output,
-                           [](const auto& records, std::string& out) { WriteNmea(records, out); });
+    return WriteFromStream(source, output, [&](const auto& records) {
+        return WriteFormat(TrackFormat::Nmea, records, LineEnd::CrLf, output);
+    });
 }
 
 bool WriteGpx(std::FILE* source, std::FILE* output, LineEnd lineEnd) {
-    return WriteFromStream(source, output, [&](const auto& records, std::string& out) {
-        WriteGpx(records, lineEnd, out);
+    return WriteFromStream(source, output, [&](const auto& records) {
+        return WriteFormat(TrackFormat::Gpx, records, lineEnd, output);
     });
 }
 

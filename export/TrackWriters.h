@@ -93,6 +93,10 @@ void WriteGpx(std::span<const TrackLogRecord> records, LineEnd lineEnd, std::str
 // One of the four by code.
 void WriteFormat(TrackFormat format, std::span<const TrackLogRecord> records, LineEnd lineEnd,
                  std::string& out);
+// The same written to a stream in pieces of about 1 MiB (the stream is not
+// closed). False when a write failed.
+bool WriteFormat(TrackFormat format, std::span<const TrackLogRecord> records, LineEnd lineEnd,
+                 std::FILE* output);
 
 // Stream forms for callers that hold streams (the log upload): the source is
 // read from its beginning, the document written to output. Neither stream

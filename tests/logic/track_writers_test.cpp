@@ -8,12 +8,15 @@
 
 #include <unistd.h>
 
+#include <bit>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "export/TimeZoneRule.h"
+#include "export/TrackText.h"
 #include "export/TrackConversion.h"
 #include "export/TrackWriters.h"
 #include "support/ProcessZone.h"
@@ -77,6 +80,40 @@ TEST(TrackWritersTest, WorkedLinesAndNumberForms) {
     text.clear();
     WriteText(ReadTrackRecords(zeroHeight), LineEnd::Lf, text);
     EXPECT_EQ(text.substr(0, 25), "2.0000000,1.0000000,0.00,");
+}
+
+// The hand-made number and time texts against the C library's printf and
+// gmtime_r, over many floats and instants.
+TEST(TrackWritersTest, NumberAndTimeTextsMatchTheCLibrary) {
+    std::uint32_t state = 12345;
+    auto next = [&] { return state = state * 1664525u + 1013904223u; };
+    char ours[80];
+    char theirs[400];
+    for (int i = 0; i < 200000; ++i) {
+        const std::uint32_t bits = next();
+        float v = std::bit_cast<float>(bits);
+        if (!std::isfinite(v)) continue;
+        if (i % 2 == 0) v = static_cast<float>(static_cast<std::int32_t>(bits) % 36000000) / 100000.0f;
+        if (i % 7 == 0) v = static_cast<float>(static_cast<std::int32_t>(bits) % 4000) * 0.125f;  // ties
+        const int precision = (i % 3 == 0) ? 7 : (i % 3 == 1 ? 6 : 2);
+        const char* end = track_text::PutFixed(ours, v, precision);
+        const std::string text(static_cast<const char*>(ours), end);
+        std::snprintf(theirs, sizeof theirs, "%.*f", precision, static_cast<double>(v));
+        ASSERT_EQ(text, theirs) << std::hexfloat << v;
+    }
+    for (std::int64_t t : {-86400LL * 366, -1LL, 0LL, 951782400LL, 4102444800LL, 2147483647LL + 13 * 3600}) {
+        for (int k = 0; k < 2000; ++k, t += 86399 * 17 + k) {
+            const track_text::CivilTime c = track_text::CivilFromSeconds(t);
+            std::tm tm{};
+            const std::time_t tt = static_cast<std::time_t>(t);
+            gmtime_r(&tt, &tm);
+            ASSERT_EQ(c.year, tm.tm_year + 1900L) << t;
+            ASSERT_EQ(c.month, tm.tm_mon + 1) << t;
+            ASSERT_EQ(c.day, tm.tm_mday) << t;
+            ASSERT_EQ(c.weekday, tm.tm_wday) << t;
+            ASSERT_EQ(c.hour * 3600 + c.minute * 60 + c.second, tm.tm_hour * 3600 + tm.tm_min * 60 + tm.tm_sec);
+        }
+    }
 }
 
 TEST(TrackWritersTest, OutputNames) {
