@@ -156,6 +156,31 @@ ConvertResult ConvertTrackLogInZone(const std::string& sourcePath, const OutputC
     return ConvertInChosenZone(sourcePath, outputs);
 }
 
+OutputStatus WriteTrackFile(const std::string& sourcePath, const std::string& outputPath,
+                            TrackFormat format, LineEnd lineEnd, int* error) {
+    int e = 0;
+    OutputStatus status = OutputStatus::Written;
+    std::vector<TrackLogRecord> records;
+    AtomicFile file;
+    if (!ReadTrackFile(sourcePath, records, &e)) {
+        status = OutputStatus::NotWrittenSourceFailed;
+    } else if (IsSourceFile(outputPath, sourcePath)) {
+        status = OutputStatus::SameAsSource;
+    } else if (!file.Open(outputPath, &e)) {
+        status = OutputStatus::CannotCreate;
+    } else {
+        errno = 0;
+        if (!WriteFormat(format, records, lineEnd, file.Stream()) || !file.Commit()) {
+            e = errno != 0 ? errno : EIO;
+            status = OutputStatus::WriteFailed;
+        }
+    }
+    if (error != nullptr) {
+        *error = e;
+    }
+    return status;
+}
+
 std::string FormatMessage(TrackFormat format, const OutputResult& output, const ConvertResult& result) {
     const std::string name(FormatInfo(format).name);
     switch (output.status) {

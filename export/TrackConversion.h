@@ -23,6 +23,19 @@
 // only when AllWritten() and a message (caption string 300) for each
 // format that failed, with FormatMessage's text.
 //
+// Use on the format page (OnButtonConvert), with its members:
+//   an empty source path: message box string 380, caption string 300, stop
+//   icon, nothing else;
+//   status 1066 := string 360;
+//   result := ConvertTrackLogInZone(sourcePath,
+//                 {outputText, outputKml, outputNmea, outputGpx}, zone)
+//   (zone is 13 - the combo's selection, or the default zone);
+//   for each format whose FormatMessage is not empty: a message box with it,
+//   caption string 300, error icon;
+//   status 1066 := string 361 when result.AllWritten(), else emptied.
+// Default All: combo row zone_rule::kUtcRow, zone 0, the outputs
+// kDefaultOutputs (KML only).
+//
 // Runs on the calling thread, which waits for the outputs: each chosen
 // output is formatted and written on a thread of its own (all joined before
 // the call returns), and the finished files are put in place in the order
@@ -39,6 +52,8 @@ namespace track_writers {
 
 // The page's four output flags, indexed by TrackFormat.
 using OutputChoice = std::array<bool, kTrackFormatCount>;
+// What the page starts with and Default All restores: KML only.
+inline constexpr OutputChoice kDefaultOutputs = {false, true, false, false};
 
 enum class SourceStatus {
     Read,          // read (or not needed: no output chosen)
@@ -83,6 +98,13 @@ ConvertResult ConvertTrackLog(const std::string& sourcePath, const OutputChoice&
 // machine's zone had no row).
 ConvertResult ConvertTrackLogInZone(const std::string& sourcePath, const OutputChoice& outputs,
                                     int zoneHours);
+
+// One output from one .trl file, as the conversions after a log upload need
+// it (the KML of each segment file, with kSegmentKmlLineEnd): the source is
+// read first, the output written beside its target and renamed into place.
+// Refuses (SameAsSource) an output that is the source file itself.
+OutputStatus WriteTrackFile(const std::string& sourcePath, const std::string& outputPath,
+                            TrackFormat format, LineEnd lineEnd, int* error = nullptr);
 
 // Output name of a format under Convert's rule; empty when the file name is
 // shorter than four characters.

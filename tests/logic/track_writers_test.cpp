@@ -160,13 +160,18 @@ TEST_P(TrackGoldenTest, OutputsMatch) {
             const std::string golden = std::string(c.expected) + std::string(info.convertSuffix);
             outputs.emplace_back(golden, ReadFile(result.Output(info.format).path));
         }
+    } else if (caller == "segment") {
+        zone_rule::ApplyZone(8);
+        const fs::path kml = dir / (std::string(c.track) + ".kml");
+        ASSERT_EQ(WriteTrackFile(source, kml, TrackFormat::Kml, kSegmentKmlLineEnd), OutputStatus::Written);
+        EXPECT_EQ(WriteTrackFile(source, source, TrackFormat::Kml, kSegmentKmlLineEnd), OutputStatus::SameAsSource);
+        outputs.emplace_back(std::string(c.expected) + ".kml", ReadFile(kml));
     } else {
         zone_rule::ApplyZone(8);
         std::FILE* in = std::fopen(source.c_str(), "rb");
         ASSERT_NE(in, nullptr);
-        const LineEnd eol = caller == "upload" ? kUploadLineEnd : kSegmentKmlLineEnd;
+        const LineEnd eol = kUploadLineEnd;
         for (const TrackFormat format : {TrackFormat::Text, TrackFormat::Kml}) {
-            if (caller == "segment" && format == TrackFormat::Text) continue;
             std::FILE* out = std::tmpfile();
             ASSERT_TRUE(format == TrackFormat::Text ? WriteText(in, out, eol) : WriteKml(in, out, eol));
             std::string bytes(static_cast<std::size_t>(std::ftell(out)), '\0');
