@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -85,9 +86,14 @@ ConvertResult ConvertInChosenZone(const std::string& sourcePath, const OutputCho
         Job& job = jobs[static_cast<std::size_t>(format)];
         job.opened = job.file.Open(result.Output(format).path, &job.error);
         if (job.opened) {
-            errno = 0;
-            job.wrote = WriteFormat(format, records, kFormatPageLineEnd, job.file.Stream());
-            job.error = job.wrote ? 0 : (errno != 0 ? errno : EIO);
+            try {
+                errno = 0;
+                job.wrote = WriteFormat(format, records, kFormatPageLineEnd, job.file.Stream());
+                job.error = job.wrote ? 0 : (errno != 0 ? errno : EIO);
+            } catch (const std::bad_alloc&) {
+                job.wrote = false;
+                job.error = ENOMEM;
+            }
         }
     };
     std::vector<std::thread> threads;
