@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <utility>
 
 #include "device/Sentence.h"
 #include "export/TrackText.h"
