@@ -8,7 +8,7 @@ packages=(
   libgtest-dev googletest libgmock-dev libbenchmark-dev libxcb1-dev
   fonts-noto-cjk libxml2-utils zlib1g-dev nettle-dev
   clang libclang-rt-14-dev
-  imagemagick libimage-exiftool-perl exiv2
+  imagemagick libimage-exiftool-perl exiv2 gpsbabel
 )
 missing=()
 for p in "${packages[@]}"; do
