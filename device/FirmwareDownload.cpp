@@ -29,23 +29,11 @@ std::string FindAgentFile(const std::string& folder, int modelType) {
     if (choice.pattern.empty()) {
         return {};
     }
-    std::vector<std::string> names;
-    std::error_code ec;
-    fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError)) {
-            continue;
-        }
-        const std::string name = it->path().filename().string();
-        if (::fnmatch(choice.pattern.c_str(), name.c_str(), FNM_CASEFOLD) == 0) {
-            names.push_back(name);
-        }
-    }
-    if (names.empty()) {
+    const std::string name = FirstMatchingFile(folder, choice.pattern);
+    if (name.empty()) {
         return {};
     }
-    return (folder.empty() ? std::string(".") : folder) + "/" + *std::min_element(names.begin(), names.end());
+    return (folder.empty() ? std::string(".") : folder) + "/" + name;
 }
 
 std::string TempPayloadPath(const std::string& firmwareFileFolder) {

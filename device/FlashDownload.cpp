@@ -26,9 +26,10 @@ namespace {
 // Long waits are slept in slices of this length, so a stop request ends them.
 constexpr std::uint32_t kWaitSliceMs = 100;
 
-// The first file of the folder that matches the pattern, by name, compared
-// without regard to case as the agents' names have always been.
-std::string FirstMatch(const std::string& folder, const std::string& pattern) {
+
+}  // namespace
+
+std::string FirstMatchingFile(const std::string& folder, const std::string& pattern) {
     std::vector<std::string> names;
     std::error_code ec;
     fs::directory_iterator it(folder.empty() ? fs::path(".") : fs::path(folder), ec);
@@ -47,8 +48,6 @@ std::string FirstMatch(const std::string& folder, const std::string& pattern) {
     }
     return *std::min_element(names.begin(), names.end());
 }
-
-}  // namespace
 
 FlashDownloader::FlashDownloader(FlashDownloadHost& host, FrontEnd frontEnd) : host_(host), frontEnd_(frontEnd) {}
 
@@ -186,7 +185,7 @@ void FlashDownloader::LoadDownloadAgent() {
         return;
     }
     // No agent found means no agent: never one left from an earlier run.
-    const std::string name = FirstMatch(daFolder, AgentPattern(device_.hardwareVersion));
+    const std::string name = FirstMatchingFile(daFolder, AgentPattern(device_.hardwareVersion));
     daFilePath = name.empty() ? std::string() : daFolder + "/" + name;
 
     std::uint32_t parameter = 0;

@@ -75,6 +75,11 @@ public:
     virtual void UnlockTab() = 0;
 };
 
+// The name of the first regular file in folder ("." when empty) whose name
+// matches the shell pattern, without regard to case, smallest name first;
+// empty when none does.
+std::string FirstMatchingFile(const std::string& folder, const std::string& pattern);
+
 // The device the update is for.
 struct FlashDeviceInfo {
     std::string hardwareVersion;  // "V01", "V02", "V03", ...

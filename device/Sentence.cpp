@@ -53,15 +53,6 @@ int Pmtk182HexArgs(int command, int arg1) {
 
 namespace {
 
-void AppendArg(std::string& body, int value, bool hex) {
-    char field[16];
-    if (hex) {
-        std::snprintf(field, sizeof field, ",%X", static_cast<unsigned>(value));
-    } else {
-        std::snprintf(field, sizeof field, ",%d", value);
-    }
-    body += field;
-}
 
 bool IsHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
@@ -74,6 +65,16 @@ int HexValue(char c) {
 }
 
 }  // namespace
+
+void AppendArg(std::string& body, int value, bool hex) {
+    char field[16];
+    if (hex) {
+        std::snprintf(field, sizeof field, ",%X", static_cast<unsigned>(value));
+    } else {
+        std::snprintf(field, sizeof field, ",%d", value);
+    }
+    body += field;
+}
 
 std::string Pmtk182Body(int command, int arg1, int arg2) {
     if (command == 400) {

@@ -34,6 +34,9 @@ std::string FrameSentence(std::string_view body);
 // bit 1 set = arg2 in hexadecimal.
 int Pmtk182HexArgs(int command, int arg1);
 
+// Appends ",<value>" to a sentence body, in upper-case hexadecimal when hex.
+void AppendArg(std::string& body, int value, bool hex);
+
 // Body of a PMTK182 command ("PMTK400" for command 400): a zero argument is
 // left out unless the command keeps it (7 and 12 keep both, 6 with item 2
 // keeps arg2).

@@ -13,15 +13,6 @@ namespace {
 // "The integer in" an edit's text: leading blanks, a sign, digits.
 int TextToInt(const std::string& text) { return static_cast<int>(sentence::DecimalToInt(text)); }
 
-void AppendArg(std::string& body, int value, bool hex) {
-    char field[16];
-    if (hex) {
-        std::snprintf(field, sizeof field, ",%X", static_cast<unsigned>(value));
-    } else {
-        std::snprintf(field, sizeof field, ",%d", value);
-    }
-    body += field;
-}
 
 std::uint32_t ReadU32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -39,16 +30,16 @@ std::string TrackLogPmtk182Sender::BuildSentence(int command, int arg1, int arg2
     const int hex = sentence::Pmtk182HexArgs(command, arg1);
     std::string body = "PMTK182," + std::to_string(command);
     if (arg1 != 0) {
-        AppendArg(body, arg1, (hex & 1) != 0);
+        sentence::AppendArg(body, arg1, (hex & 1) != 0);
     }
     if (arg2 != 0) {
-        AppendArg(body, arg2, (hex & 2) != 0);
+        sentence::AppendArg(body, arg2, (hex & 2) != 0);
     }
     return sentence::FrameSentence(body);
 }
 
 std::string_view TrackLogPmtk182Sender::ExpectedReply(int command) {
-    return (command == 2 || command == 7) ? sentence::kTagPmtk182 : sentence::kTagPmtk001;
+    return sentence::Pmtk182ReplyTag(command);
 }
 
 Pmtk182Result TrackLogPmtk182Sender::SendPmtk182(int command, int arg1, int arg2) {
