@@ -87,6 +87,16 @@ BlockTransfer* CPageTrackLogSetting::Transfer() {
     return transfer_.get();
 }
 
+void CPageTrackLogSetting::OpenLoggerPort() {
+    // Connect identifies the device and closes the port again; the page's
+    // sentences go to the logger's bridge port, opened as it was found.
+    SerialLink* link = host ? host->DevicePort() : nullptr;
+    if (!link || portLinked.load() == 0 || link->IsPortOpen()) return;
+    std::string name;
+    if (link->FindGpsPort(name)) link->linkPortName = name;
+    link->EnsurePortOpen();
+}
+
 bool CPageTrackLogSetting::OnInitDialog() {
     CPage::OnInitDialog();
     // The defaults are loaded and every copy set from them (constructor of
@@ -171,6 +181,7 @@ void CPageTrackLogSetting::OnCheckEnableRecording() {
     }
     {
         UiPolls polls;
+        OpenLoggerPort();
         settings.SetRecording(IsDlgButtonChecked(kEnableRecording), *Sender());
     }
     UpdateControls(0);
@@ -208,6 +219,7 @@ void CPageTrackLogSetting::ApplyAll() {
     bool answered = false;
     {
         UiPolls polls;
+        OpenLoggerPort();
         answered = settings.ApplyAll(intervalText, distanceText, *Sender());
     }
     ShowEdits();
@@ -219,6 +231,7 @@ void CPageTrackLogSetting::DefaultAll() {
     if (!TakeJob()) return;
     {
         UiPolls polls;
+        OpenLoggerPort();
         settings.DefaultAll(*Sender());
     }
     for (int group = 0; group <= 4; ++group) {
@@ -235,6 +248,7 @@ void CPageTrackLogSetting::OnButtonRead() {
     TrackLogSettings::ReadResult result;
     {
         UiPolls polls;
+        OpenLoggerPort();
         result = settings.ReadDeviceSettings(*Sender());
     }
     if (result == TrackLogSettings::ReadResult::kOk) {
@@ -282,6 +296,7 @@ void CPageTrackLogSetting::OnButtonUpload() {
         busy_ = false;
         return;
     }
+    OpenLoggerPort();
     BlockTransfer* transfer = Transfer();
     int error = 0;
     if (!transfer) {

@@ -70,6 +70,7 @@ private:
     // Takes the one job; false when another runs.
     bool TakeJob();
     Pmtk182Sender* Sender();
+    void OpenLoggerPort();
     BlockTransfer* Transfer();
     void ReadEdits();
     void ShowEdits();

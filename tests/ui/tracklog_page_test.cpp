@@ -1,0 +1,234 @@
+// The track-log setting page in the main window against the simulated
+// logger on a pseudo-terminal: Read fills the page, Apply sends only what
+// changed, Upload reads three blocks into a file equal to the golden KML (and
+// the raw bytes), and a silent logger, an output file that cannot be made,
+// Clear and a second click while a read-out runs are all reported or refused.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "SimWindow.h"
+#include "UiTestUtil.h"
+#include "shell/OrvikUtilityDlg.h"
+#include "sim/BlockTarget.h"
+#include "support/ProcessZone.h"
+#include "support/UtilityManager.h"
+#include "tracklog/PageTrackLogSetting.h"
+#include "ui/templates/Template130.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace dialog130;
+
+namespace {
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Three blocks: the first and the last hold one record each, the middle one
+// none (the records of the golden two-record KML, at UTC+8).
+std::vector<std::uint8_t> ThreeBlocks() {
+    std::vector<std::uint8_t> data(3 * kBlockLogBlockBytes, 0xFF);
+    const auto first = EncodeBlockLogRecord({1215000000, 247500000, 12750, 1209787200});
+    const auto second = EncodeBlockLogRecord({-1, -247500001, -50, 1209787260});
+    std::copy(first.begin(), first.end(), data.begin() + 3 * 16);
+    std::copy(second.begin(), second.end(), data.begin() + 2 * 512 + 7 * 16);
+    return data;
+}
+
+class TrackLogPageTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetChosenZoneOffset(8 * 3600);
+        dir = fs::temp_directory_path() / ("tlpage-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+        ASSERT_TRUE(w.StartDevice("L-731"));
+        target = sim::AttachBlockTarget(*w.device, {.logData = ThreeBlocks()});
+        w.StartWindow();
+        w.Connect();
+        ASSERT_EQ(portLinked.load(), 1);
+        page = static_cast<CPageTrackLogSetting*>(w.window->Page(COrvikUtilityDlg::kSlotTrackLogSetting));
+        ASSERT_NE(page, nullptr);
+        w.device->ClearTranscript();
+    }
+    void TearDown() override {
+        if (page) page->JoinWorker();
+        ClearChosenZone();
+        fs::remove_all(dir);
+    }
+    std::vector<std::string> Sent() const {
+        std::vector<std::string> bodies;
+        for (const auto& s : w.device->Received()) bodies.push_back(s.body);
+        return bodies;
+    }
+    std::string Text(int id) const { return page->GetDlgItemText(id); }
+    // Upload into `path`; true once the page's worker has ended and shows a
+    // final text.
+    bool Upload(const fs::path& path) {
+        w.ui.QueueFileAnswer(path.string());
+        page->SendCommand(kUpload);
+        return testsupport::WaitUntil(
+            [this] { return !page->IsWorkerRunning() && Text(kStatus) != "Waiting for Starting..." &&
+                            Text(kStatus) != "Uploading..." && Text(kStatus) != "Waiting for Finishing..."; },
+            60s);
+    }
+
+    testsupport::SimWindow w{10};
+    std::shared_ptr<sim::BlockTarget> target;
+    CPageTrackLogSetting* page = nullptr;
+    fs::path dir;
+};
+
+TEST_F(TrackLogPageTest, ReadFillsThePageAndApplySendsOnlyWhatChanged) {
+    w.state->Update([](sim::DeviceProfile& p) {
+        p.logIntervalTenths = 30;
+        p.logDistanceTenths = 75;
+        p.recordMode = 2;
+        p.recording = false;
+    });
+    page->SendCommand(kRead);
+    EXPECT_EQ(Text(kReadStatus), "Update Setting Successfully.");
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"PMTK182,2", "PMTK182,2,6", "PMTK182,2,3", "PMTK182,2,4",
+                                                "PMTK182,10"}));
+    EXPECT_EQ(Text(kInterval), "30");
+    EXPECT_EQ(Text(kDistance), "75");
+    EXPECT_EQ(Text(kDistanceUnit), "Meter");
+    EXPECT_TRUE(page->IsDlgButtonChecked(kRecordOnce));
+    EXPECT_FALSE(page->IsDlgButtonChecked(kRecordCycle));
+    EXPECT_TRUE(page->IsDlgButtonChecked(kLogByTime));
+    EXPECT_TRUE(page->IsDlgButtonChecked(kEnableRecording));
+    EXPECT_TRUE(w.state->Profile().recording);
+
+    // Nothing changed: Apply sends nothing.
+    w.device->ClearTranscript();
+    page->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
+    EXPECT_EQ(Sent(), std::vector<std::string>{});
+
+    // By distance, 328 ft (sent as 100 m with item 5), a new interval.
+    page->SendCommand(kLogByDistance);
+    EXPECT_TRUE(page->IsDlgItemEnabled(kDistance));
+    EXPECT_FALSE(page->IsDlgItemEnabled(kInterval));
+    page->SendCommand(kFoot);
+    EXPECT_EQ(Text(kDistance), "245");  // 75 m, truncated
+    EXPECT_EQ(Text(kDistanceUnit), "Foot");
+    page->SendCommand(kFoot);  // a second click converts nothing
+    EXPECT_EQ(Text(kDistance), "245");
+    page->SetDlgItemText(kDistance, "328");
+    page->SetDlgItemText(kInterval, "15");
+    page->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
+    EXPECT_EQ(Sent(), (std::vector<std::string>{"PMTK182,1,1,3", "PMTK182,1,3,15", "PMTK182,1,5,100"}));
+    EXPECT_EQ(w.state->Profile().logIntervalTenths, 15);
+    EXPECT_EQ(Text(kReadStatus), "Update Setting Successfully.");  // all answered
+    page->SendCommand(kMeter);
+    EXPECT_EQ(Text(kDistance), "100");
+
+    // Default All: the defaults shown, recording switched on.
+    w.device->ClearTranscript();
+    page->SendMessage(WM_PAGE_COMMAND, PAGECMD_DEFAULT);
+    EXPECT_EQ(Sent(), std::vector<std::string>{"PMTK182,10"});
+    EXPECT_EQ(Text(kInterval), "10");
+    EXPECT_EQ(Text(kDistance), "100");
+    EXPECT_TRUE(page->IsDlgButtonChecked(kLogByTime));
+    EXPECT_TRUE(page->IsDlgButtonChecked(kRecordCycle));
+}
+
+TEST_F(TrackLogPageTest, UploadWritesTheGoldenKmlAndTheRawBlocks) {
+    const fs::path kml = dir / "track.kml";
+    page->outputMode = kOutputKml;
+    ASSERT_TRUE(Upload(kml));
+    EXPECT_EQ(Text(kStatus), "Upload Successfully. Please power off and then power on device.");
+    EXPECT_EQ(Text(kUploadPercent), "100%");
+    EXPECT_EQ(page->GetProgressPos(kUploadProgress), 100);
+    EXPECT_EQ(target->Errors(), std::vector<std::string>{});
+    EXPECT_TRUE(target->Completed());
+    EXPECT_EQ(ReadAll(kml), ReadAll(fs::path(PELLORA_TEST_DATA_DIR) / "blocklog" / "two_records.kml"));
+    const auto calls = w.ui.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, "save");
+    EXPECT_EQ(calls[0].request.defaultExtension, "kml");
+    EXPECT_TRUE(calls[0].request.overwritePrompt);
+
+    // A second read-out, raw: the file holds the blocks' bytes.
+    target->SetOptions({.logData = ThreeBlocks()});
+    const fs::path raw = dir / "track.trl";
+    page->outputMode = kOutputRaw;
+    ASSERT_TRUE(Upload(raw));
+    EXPECT_EQ(Text(kStatus), "Upload Successfully. Please power off and then power on device.");
+    const std::vector<std::uint8_t> blocks = ThreeBlocks();
+    EXPECT_EQ(ReadAll(raw), std::string(blocks.begin(), blocks.end()));
+}
+
+TEST_F(TrackLogPageTest, ASecondClickWhileTheReadOutRunsDoesNothing) {
+    w.ui.QueueFileAnswer((dir / "first.trl").string());
+    w.ui.QueueFileAnswer((dir / "second.trl").string());
+    page->SendCommand(kUpload);
+    ASSERT_TRUE(page->IsWorkerRunning());
+    EXPECT_FALSE(page->IsDlgItemEnabled(kUpload));
+    // Each is refused at once: no dialog, no sentence, no page command.
+    page->SendCommand(kUpload);
+    page->SendCommand(kRead);
+    page->SendCommand(kClear);
+    page->SendMessage(WM_PAGE_COMMAND, PAGECMD_DEFAULT);
+    EXPECT_EQ(w.ui.Calls().size(), 1u);
+    // The main window stays while the worker runs.
+    w.window->OnClose();
+    EXPECT_TRUE(w.window->IsWindowVisible());
+    ASSERT_TRUE(testsupport::WaitUntil([this] { return !page->IsWorkerRunning(); }, 60s));
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [this] { return Text(kStatus) == "Upload Successfully. Please power off and then power on device."; }, 10s));
+    for (const std::string& body : Sent()) {
+        EXPECT_EQ(body.rfind("PMTK182,2", 0), std::string::npos) << body;  // no Read went out
+        EXPECT_NE(body, "PMTK182,10");                                      // nor Default All
+    }
+    EXPECT_TRUE(fs::exists(dir / "first.trl"));
+    EXPECT_FALSE(fs::exists(dir / "second.trl"));
+    EXPECT_TRUE(page->IsDlgItemEnabled(kUpload));
+}
+
+TEST_F(TrackLogPageTest, FailuresAreReportedNeverShownAsSuccess) {
+    // An output file that cannot be made: reported, nothing sent.
+    w.ui.QueueFileAnswer((dir / "no-such-folder" / "track.trl").string());
+    page->SendCommand(kUpload);
+    EXPECT_FALSE(page->IsWorkerRunning());
+    EXPECT_EQ(Text(kStatus), "Cannot create the output file.");
+    EXPECT_EQ(Sent(), std::vector<std::string>{});
+    ASSERT_EQ(w.ui.MessageTexts().size(), 1u);
+    EXPECT_NE(w.ui.MessageTexts()[0].find("no-such-folder"), std::string::npos);
+
+    // Clear sends nothing to the logger, so it clears nothing and says so.
+    page->SendCommand(kClear);
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [this] { return !page->IsWorkerRunning() && Text(kStatus) == "Clear Failed."; }, 10s));
+    EXPECT_EQ(Text(kClearPercent), "0%");
+    EXPECT_EQ(Sent(), std::vector<std::string>{});
+
+    // A silent logger: Read ends with no reply and keeps the fields; Upload
+    // gives up after its attempts and leaves no file.
+    page->SetDlgItemText(kInterval, "42");
+    w.state->Update([](sim::DeviceProfile& p) { p.logger = false; });
+    target->SetOptions({.logData = ThreeBlocks(), .silent = true});
+    page->SendCommand(kRead);
+    EXPECT_EQ(Text(kReadStatus), "Get no response from device.");
+    EXPECT_EQ(Text(kInterval), "42");
+    page->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
+    EXPECT_EQ(Text(kReadStatus), "Apply Setting Failed.");
+
+    const fs::path path = dir / "silent.trl";
+    ASSERT_TRUE(Upload(path));
+    EXPECT_EQ(Text(kStatus), "Upload Failed.");
+    EXPECT_FALSE(fs::exists(path));
+    ASSERT_TRUE(testsupport::WaitUntil([this] { return w.ui.MessageTexts().size() == 2; }, 10s));
+    EXPECT_EQ(w.ui.MessageTexts()[1], "Get no response from device. Please restart device again.");
+    EXPECT_TRUE(w.window->IsWindowVisible());  // the program is not closed
+}
+
+}  // namespace
