@@ -13,6 +13,7 @@
 #include "shell/OrvikUtilityDlg.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
+#include "ui/templates/Template130.h"
 #include "ui/templates/Template133.h"
 
 namespace {
@@ -79,6 +80,15 @@ TEST_F(AccessibleNamesTest, ThePathFieldAndTheTabAreNamedWithoutVisibleText) {
     EXPECT_EQ(AccessibleName(tab), res::LoadString(300));
     EXPECT_EQ(tab->Bar()->accessibleTabName(0).toStdString(), res::LoadString(300));
     EXPECT_EQ(tab->GetItemText(0).toStdString(), "");  // the tab shows no label
+}
+
+TEST_F(AccessibleNamesTest, EveryControlOfTheTrackLogPageHasAName) {
+    CPage* trackLog = window->Page(COrvikUtilityDlg::kSlotTrackLogSetting);
+    for (const auto& c : trackLog->Template().controls) {
+        EXPECT_FALSE(AccessibleName(trackLog->GetDlgItem(c.id)).empty()) << c.id;
+    }
+    EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kInterval)), "Log by Time");
+    EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kUploadProgress)), "Upload Device Track Log Data to PC");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // wrapped to the control's width is no wider and no taller than the control.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QLabel>
 #include <string>
 #include <vector>
@@ -12,9 +13,12 @@
 #include "device/PageDownloadFW.h"
 #include "shell/AboutDlg.h"
 #include "shell/OrvikUtilityDlg.h"
+#include "tracklog/BlockTransfer.h"
+#include "tracklog/TrackLogSettings.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template100.h"
 #include "ui/templates/Template102.h"
+#include "ui/templates/Template130.h"
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template147.h"
 
@@ -45,6 +49,26 @@ const std::vector<StaticTexts> kFirmwarePage = {
     {dialog147::kWarning, {401}},
     {dialog147::kStatus, {404, 405, 406, 407, 408, 409, 410, 411}},
     {dialog147::kPercent, {}, {"0%", "100%"}},
+};
+const std::vector<StaticTexts> kTrackLogPage = {
+    {dialog130::kReadLabel, {}, {"Read Setting from Device"}},
+    {dialog130::kReadStatus,
+     {},
+     {"Read Status Messasge", tracklogtext::kWaiting, tracklogtext::kUpdating, tracklogtext::kReadDone,
+      TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kNotConnected),
+      TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kNoReply),
+      TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kBadReply), "Apply Setting Failed."}},
+    {dialog130::kSecondLabel, {}, {"Second"}},
+    {dialog130::kDistanceUnit, {}, {"Meter", "Foot"}},
+    {dialog130::kStatus,
+     {},
+     {"Upload/Clear Status Message", tracklogtext::kWaiting, tracklogtext::kUploading, blocks::kStatusFinishing,
+      tracklogtext::kUploadDone, tracklogtext::kUploadFailed, tracklogtext::kOutputFailed, tracklogtext::kClearDone,
+      tracklogtext::kClearFailed}},
+    {dialog130::kUploadLabel, {}, {"Upload Device Track Log Data to PC"}},
+    {dialog130::kUploadPercent, {}, {"0%", "100%"}},
+    {dialog130::kClearLabel, {}, {"Clear Device Track Log Data"}},
+    {dialog130::kClearPercent, {}, {"0%", "100%"}},
 };
 const std::vector<StaticTexts> kAboutBox = {
     {dialog100::kCopyright, {385}},
@@ -82,6 +106,13 @@ TEST_F(StatusTextFitTest, EveryPageStaticShowsAllOfEachOfItsTexts) {
     COrvikUtilityDlg* window = fake.window.get();
     ExpectTextsFit(*window->DevicePage(), kUpdatePage);
     ExpectTextsFit(*window->FirmwarePage(), kFirmwarePage);
+    const platform::Dialog& trackLog = *window->Page(COrvikUtilityDlg::kSlotTrackLogSetting);
+    ExpectTextsFit(trackLog, kTrackLogPage);
+    // Its buttons, check box and radio buttons show their captions whole.
+    for (auto* button : trackLog.GetWidget()->findChildren<QAbstractButton*>()) {
+        EXPECT_LE(button->sizeHint().width(), button->width()) << button->text().toStdString();
+        EXPECT_LE(button->fontMetrics().height(), button->height()) << button->text().toStdString();
+    }
 }
 
 TEST_F(StatusTextFitTest, TheAboutBoxShowsAllOfItsTexts) {
