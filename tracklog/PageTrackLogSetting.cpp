@@ -179,12 +179,14 @@ void CPageTrackLogSetting::OnCheckEnableRecording() {
         UpdateControls(0);  // the click is undone
         return;
     }
+    bool answered = false;
     {
         UiPolls polls;
         OpenLoggerPort();
-        settings.SetRecording(IsDlgButtonChecked(kEnableRecording), *Sender());
+        answered = settings.SetRecording(IsDlgButtonChecked(kEnableRecording), *Sender());
     }
     UpdateControls(0);
+    if (!answered) SetDlgItemText(kReadStatus, kApplyFailed);
     busy_ = false;
 }
 

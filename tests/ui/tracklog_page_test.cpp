@@ -194,6 +194,9 @@ TEST_F(TrackLogPageTest, FailuresAreReportedNeverShownAsSuccess) {
     EXPECT_EQ(Text(kInterval), "42");
     page->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
     EXPECT_EQ(Text(kReadStatus), "Apply Setting Failed.");
+    page->SetDlgItemText(kReadStatus, "");
+    page->SendCommand(kEnableRecording);  // the switch goes out at once
+    EXPECT_EQ(Text(kReadStatus), "Apply Setting Failed.");
 
     const fs::path path = dir / "silent.trl";
     ASSERT_TRUE(Upload(path));
