@@ -365,6 +365,11 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
             return {Ack182(command, kFlagDone)};
         }
         case 2: {  // query an option: item
+            if (f.size() == 1) {
+                // A query that names no item (the track-log page's Read
+                // starts with it): answered as a query, with no item.
+                return {Reply::Sentence("PMTK182,3")};
+            }
             std::uint32_t item = 0;
             if (f.size() != 2 || !arg(1, false, item)) {
                 return {Ack182(command, kFlagInvalid)};
@@ -418,6 +423,13 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
             }
             return replies;
         }
+        case 10:  // recording on
+        case 11:  // recording off
+            if (f.size() != 1) {
+                return {Ack182(command, kFlagInvalid)};
+            }
+            p.recording = command == 10;
+            return {Ack182(command, kFlagDone)};
         case 14: {  // link speed
             std::uint32_t baud = 0;
             if (f.size() != 2 || !arg(1, false, baud)) {

@@ -30,7 +30,9 @@
 //   $PMTK400            -> $PMTK001,400,3
 //   $PMTK182,2,<item>   -> $PMTK182,3,<item>,<value>   (items 3, 4, 6 decimal,
 //                                                       item 8 as 8 hex digits)
+//   $PMTK182,2          -> $PMTK182,3                   (a query of no item)
 //   $PMTK182,1,<item>,v -> $PMTK001,182,1,3             (items 3, 4, 6)
+//   $PMTK182,10 / 11    -> $PMTK001,182,10/11,3         (recording on / off)
 //   $PMTK182,6,1        -> $PMTK001,182,6,3 after the erase time
 //   $PMTK182,7,addr,len -> $PMTK182,8,<addr, 8 hex digits>,<data in hex>,
 //                          one sentence per 2048 bytes (at most 64 KiB)
@@ -79,6 +81,7 @@ struct DeviceProfile {
     int logIntervalTenths = 50;             // item 3, tenths of a second
     int logDistanceTenths = 1000;           // item 4, tenths of a metre
     int recordMode = 1;                     // item 6: 1 overwrite, 2 stop when full
+    bool recording = true;                  // commands 10 (on) and 11 (off)
     std::uint32_t logEndAddress = 0x1A000;  // item 8
     int eraseDelayMs = 2000;                // how long an erase takes
     int linkBaud = 115200;                  // link speed, changed by command 14

@@ -207,7 +207,12 @@ TEST(SimReplies, LoggerQueriesAndSettings) {
     EXPECT_EQ(Ask(device, sentence::BuildPmtk182Sentence(2, 10, 0)).bytes, "$PMTK001,182,2,1*27\r\n");
     EXPECT_EQ(Ask(device, sentence::BuildPmtk182Sentence(9, 0, 0)).bytes, "$PMTK001,182,9,1*2C\r\n");
     EXPECT_EQ(Ask(device, sim::Frame("PMTK182,1,3,5x")).bytes, sim::Frame("PMTK001,182,1,0"));
-    EXPECT_EQ(Ask(device, sim::Frame("PMTK182,2")).bytes, sim::Frame("PMTK001,182,2,0"));
+    // A query of no item is answered as a query; recording goes on and off.
+    EXPECT_EQ(Ask(device, sim::Frame("PMTK182,2")).bytes, sim::Frame("PMTK182,3"));
+    EXPECT_EQ(Ask(device, sim::Frame("PMTK182,11")).bytes, sim::Frame("PMTK001,182,11,3"));
+    EXPECT_FALSE(device.Profile().recording);
+    EXPECT_EQ(Ask(device, sim::Frame("PMTK182,10")).bytes, sim::Frame("PMTK001,182,10,3"));
+    EXPECT_TRUE(device.Profile().recording);
     EXPECT_EQ(Ask(device, sim::Frame("PMTK182,x")).bytes, "$PMTK001,182,0*38\r\n");
     EXPECT_EQ(Ask(device, sim::Frame("PMTK182")).count, 0u);  // the bare wake-up
     EXPECT_EQ(device.Profile().logIntervalTenths, 1200);

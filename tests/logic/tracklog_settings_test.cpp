@@ -193,10 +193,13 @@ TEST(TrackLogSettingsOnSim, ApplyAndQueriesReachTheLogger) {
     const Pmtk182Result r = sender.SendPmtk182(2, 4, 0);
     ASSERT_TRUE(r.Answered());
     EXPECT_EQ(ExtractPmtk182Field(r.reply, TrackLogSettings::kValueFieldOffset), "75");
-    // The logger refuses the bare query that Read starts with: reported, and
-    // nothing changes.
-    EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kNoReply);
+    // Read: the bare query, then the three items; recording goes on.
+    state->Update([](sim::DeviceProfile& q) { q.recording = false; });
+    EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kOk);
     EXPECT_EQ(model.stagedInterval, 30);
+    EXPECT_EQ(model.stagedDistanceMetres, 75);
+    EXPECT_EQ(model.stagedRecordMode, TrackLogSettings::kRecordOnce);
+    EXPECT_TRUE(state->Profile().recording);
     portLinked = 0;
     link.ClosePort();
     device.Stop();

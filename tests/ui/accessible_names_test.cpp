@@ -19,6 +19,7 @@
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template129.h"
+#include "ui/templates/Template130.h"
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template134.h"
 #include "ui/templates/Template135.h"
@@ -138,6 +139,15 @@ TEST_F(AccessibleNamesTest, EveryPhotoControlIsNamed) {
     EXPECT_EQ(AccessibleName(settings.GetDlgItem(dialog145::kSecondsSpin)), "Sec");
     EXPECT_EQ(AccessibleName(page->GetDlgItem(dialog135::kSourceEdit)), "Source File(*.trl):");
     EXPECT_EQ(AccessibleName(settings.GetWidget()), "Photo Combine Setting");
+}
+
+TEST_F(AccessibleNamesTest, EveryControlOfTheTrackLogPageHasAName) {
+    CPage* trackLog = window->Page(COrvikUtilityDlg::kSlotTrackLogSetting);
+    for (const auto& c : trackLog->Template().controls) {
+        EXPECT_FALSE(AccessibleName(trackLog->GetDlgItem(c.id)).empty()) << c.id;
+    }
+    EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kInterval)), "Log by Time");
+    EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kUploadProgress)), "Upload Device Track Log Data to PC");
 }
 
 }  // namespace

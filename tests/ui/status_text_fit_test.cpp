@@ -22,9 +22,11 @@
 #include "shell/OrvikUtilityDlg.h"
 #include "tracklog/BlockTransfer.h"
 #include "tracklog/WaypointDownload.h"
+#include "tracklog/TrackLogSettings.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template100.h"
 #include "ui/templates/Template102.h"
+#include "ui/templates/Template130.h"
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template134.h"
 #include "ui/templates/Template135.h"
@@ -98,6 +100,26 @@ const std::vector<StaticTexts> kPhotoSettings = {
     {dialog145::kDiscardLabel,
      {},
      {res::LoadString(393) + "\n(1) " + res::LoadString(394) + "\n(2) " + res::LoadString(395) + "\n"}},
+};
+const std::vector<StaticTexts> kTrackLogPage = {
+    {dialog130::kReadLabel, {}, {"Read Setting from Device"}},
+    {dialog130::kReadStatus,
+     {},
+     {"Read Status Messasge", tracklogtext::kWaiting, tracklogtext::kUpdating, tracklogtext::kReadDone,
+      TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kNotConnected),
+      TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kNoReply),
+      TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kBadReply), "Apply Setting Failed."}},
+    {dialog130::kSecondLabel, {}, {"Second"}},
+    {dialog130::kDistanceUnit, {}, {"Meter", "Foot"}},
+    {dialog130::kStatus,
+     {},
+     {"Upload/Clear Status Message", tracklogtext::kWaiting, tracklogtext::kUploading, blocks::kStatusFinishing,
+      tracklogtext::kUploadDone, tracklogtext::kUploadFailed, tracklogtext::kOutputFailed, tracklogtext::kClearDone,
+      tracklogtext::kClearFailed}},
+    {dialog130::kUploadLabel, {}, {"Upload Device Track Log Data to PC"}},
+    {dialog130::kUploadPercent, {}, {"0%", "100%"}},
+    {dialog130::kClearLabel, {}, {"Clear Device Track Log Data"}},
+    {dialog130::kClearPercent, {}, {"0%", "100%"}},
 };
 const std::vector<StaticTexts> kAboutBox = {
     {dialog100::kCopyright, {385}},
@@ -190,6 +212,7 @@ TEST_F(StatusTextFitTest, EveryPageStaticShowsAllOfEachOfItsTexts) {
     ExpectTextsFit(*window->FirmwarePage(), kFirmwarePage);
     const CPage* waypoints = window->Page(COrvikUtilityDlg::kSlotWayPoint);
     ExpectTextsFit(*waypoints, kWaypointPage);
+    ExpectTextsFit(*window->Page(COrvikUtilityDlg::kSlotTrackLogSetting), kTrackLogPage);
     ExpectFieldTextsFit(*waypoints, kWaypointFields);
 }
 
