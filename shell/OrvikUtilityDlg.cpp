@@ -21,6 +21,7 @@
 #include "ui/Page.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
+#include "ui/templates/Template133.h"
 #include "ui/templates/Template147.h"
 
 using namespace dialog102;
@@ -216,6 +217,10 @@ void COrvikUtilityDlg::EnableMainButtons(MainButtons buttons, bool enable) {
 void COrvikUtilityDlg::EnableDeviceTab() {
     devicePageTabEnabled = 1;
     tabControl.EnableItem(theUtility.devicePageTabIndex, true);
+}
+
+void COrvikUtilityDlg::ShowMemoryUsage(const std::string& text) {
+    if (CPageDeviceSetting* device = DevicePage()) device->SetDlgItemText(dialog133::kMemoryUsage, text);
 }
 
 void COrvikUtilityDlg::EnableFirmwareDownload() {

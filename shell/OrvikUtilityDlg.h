@@ -52,6 +52,7 @@ public:
     void PumpMessages() override;
     void SelectTab(int n) override;
     void ShowCurrentTab() override;
+    void ShowMemoryUsage(const std::string& text) override;
     void EnableButtons(bool ok, bool cancel, bool applyAll, bool defaultAll);
 
     // Handlers of the message map.

@@ -4,6 +4,8 @@
 // on the UI thread; workers hand theirs to the UI thread first.
 #pragma once
 
+#include <string>
+
 class CommandEngine;
 class SerialLink;
 
@@ -34,6 +36,9 @@ public:
     virtual void PumpMessages() = 0;
     virtual void SelectTab(int n) = 0;
     virtual void ShowCurrentTab() = 0;
+    // Shows the logger's free record count in the update page's memory-usage
+    // field.
+    virtual void ShowMemoryUsage(const std::string& text) = 0;
 
 protected:
     ~PageHost() = default;
