@@ -14,6 +14,11 @@
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
+#include "ui/templates/Template144.h"
+#include "ui/templates/Template146.h"
+#include "tracklog/PageMTKTracklogSetting.h"
+#include "tracklog/StepByStepDlg.h"
+#include "tracklog/TrackLogFileStatusDlg.h"
 
 namespace {
 
@@ -79,6 +84,31 @@ TEST_F(AccessibleNamesTest, ThePathFieldAndTheTabAreNamedWithoutVisibleText) {
     EXPECT_EQ(AccessibleName(tab), res::LoadString(300));
     EXPECT_EQ(tab->Bar()->accessibleTabName(0).toStdString(), res::LoadString(300));
     EXPECT_EQ(tab->GetItemText(0).toStdString(), "");  // the tab shows no label
+}
+
+// Every control a user can reach on the logger page and the upload's
+// dialogs is named: by its own text, or by the name the dialog gives it.
+void ExpectEveryControlNamed(const platform::Dialog& dialog) {
+    for (const auto& c : dialog.Template().controls) {
+        if (c.id == platform::kNoId || !(c.style & platform::kVisible)) continue;
+        if (c.kind == platform::ControlKind::Static || c.kind == platform::ControlKind::GroupBox) continue;
+        QWidget* w = dialog.GetDlgItem(c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        const std::string name = AccessibleName(w);
+        EXPECT_FALSE(name.empty() && LabelledBy(w).empty()) << "dialog " << dialog.Template().id << " control " << c.id;
+    }
+}
+
+TEST_F(AccessibleNamesTest, TheLoggerPageAndTheUploadDialogsNameEveryControl) {
+    ExpectEveryControlNamed(*window->LoggerPage());
+    CStepByStepDlg transform;
+    ASSERT_TRUE(transform.Create(static_cast<QWidget*>(nullptr)));
+    ExpectEveryControlNamed(transform);
+    EXPECT_EQ(AccessibleName(transform.GetDlgItem(dialog144::kBrowseTrackLog)), "TrackLog File Directory");
+    CTrackLogFileStatusDlg status;
+    ASSERT_TRUE(status.Create(static_cast<QWidget*>(nullptr)));
+    ExpectEveryControlNamed(status);
+    EXPECT_EQ(AccessibleName(status.GetDlgItem(dialog146::kFileList)), "Track Log File Status");
 }
 
 }  // namespace

@@ -16,7 +16,11 @@
 #include "ui/templates/Template100.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
+#include "ui/templates/Template143.h"
+#include "ui/templates/Template144.h"
 #include "ui/templates/Template147.h"
+#include "tracklog/PageMTKTracklogSetting.h"
+#include "tracklog/StepByStepDlg.h"
 
 namespace {
 
@@ -45,6 +49,29 @@ const std::vector<StaticTexts> kFirmwarePage = {
     {dialog147::kWarning, {401}},
     {dialog147::kStatus, {404, 405, 406, 407, 408, 409, 410, 411}},
     {dialog147::kPercent, {}, {"0%", "100%"}},
+};
+// The logger settings page's status lines show the page's own texts.
+const std::vector<StaticTexts> kLoggerPage = {
+    {dialog143::kSettingStatus,
+     {331, 335, 336, 337, 379},
+     {"Connection to Device Failed", "Reading Record Mode Settings....", "Updating Record Mode Settings....",
+      "Update Setting Successfully.", "Log Interval Setting....", "Log Distance Setting....",
+      "Record Mode Setting....", "Apply Setting Successfully.", "Setting Failed! The device did not confirm it.",
+      "Setting  Status Messasge"}},
+    {dialog143::kProcessStatus,
+     {338, 341, 342},
+     {"Clear Failed! No Device Connected! ", "Clearing Device Track Log Data....",
+      "Clear Device Track Log Data Successfully.", "Clear Failed! The device did not confirm the erase.",
+      "Cleared. The free record count could not be read.", "Upload/Clear Status Message"}},
+    {dialog143::kUploadPercent, {}, {"0%", "100%"}},
+    {dialog143::kIntervalUnit, {328}, {"Sec."}},
+    {dialog143::kDistanceUnit, {330, 396}, {"Meter", "Feet"}},
+    {dialog143::kUploadLabel, {343}, {"Upload Device Track Log Data to PC"}},
+    {dialog143::kClearLabel, {344}, {"Clear Device Track Log Data"}},
+};
+const std::vector<StaticTexts> kTransformDialog = {
+    {dialog144::kPrompt, {348}, {"Please select the directory:"}},
+    {dialog144::kTrackLogLabel, {349}, {"TrackLog File Directory"}},
 };
 const std::vector<StaticTexts> kAboutBox = {
     {dialog100::kCopyright, {385}},
@@ -82,6 +109,13 @@ TEST_F(StatusTextFitTest, EveryPageStaticShowsAllOfEachOfItsTexts) {
     COrvikUtilityDlg* window = fake.window.get();
     ExpectTextsFit(*window->DevicePage(), kUpdatePage);
     ExpectTextsFit(*window->FirmwarePage(), kFirmwarePage);
+    ExpectTextsFit(*window->LoggerPage(), kLoggerPage);
+}
+
+TEST_F(StatusTextFitTest, TheTransformDialogShowsAllOfItsTexts) {
+    CStepByStepDlg dialog;
+    ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr)));
+    ExpectTextsFit(dialog, kTransformDialog);
 }
 
 TEST_F(StatusTextFitTest, TheAboutBoxShowsAllOfItsTexts) {
