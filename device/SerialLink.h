@@ -73,6 +73,10 @@ public:
     // port both fail with a count of 0 and touch nothing.
     bool ReadPort(void* buffer, std::uint32_t count, std::uint32_t* got);
     bool WritePort(const void* buffer, std::uint32_t count, std::uint32_t* written);
+    // Waits up to timeoutMs (real time) for input without holding the port:
+    // true when input may be there (or the port cannot be waited on), false
+    // when nothing came or the port is closed.
+    bool WaitReadable(int timeoutMs);
     // Drops pending input and output.
     bool PurgePort();
     // Purges and closes: 1 closed (the name returns to "COM1"), 0 when there

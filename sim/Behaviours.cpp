@@ -240,6 +240,11 @@ std::vector<std::uint8_t> DeviceState::ReadMemory(std::uint32_t address, std::ui
     return {memory_.begin() + address, memory_.begin() + address + static_cast<std::ptrdiff_t>(n)};
 }
 
+std::vector<std::pair<std::uint32_t, std::uint32_t>> DeviceState::ReadRequests() const {
+    std::lock_guard lock(mutex_);
+    return readRequests_;
+}
+
 int DeviceState::EraseCount() const {
     std::lock_guard lock(mutex_);
     return eraseCount_;
@@ -399,6 +404,10 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
                 length > kLogMemorySize - address) {
                 return {Ack182(command, kFlagFailed)};
             }
+            readRequests_.emplace_back(address, length);
+            if (p.stallReads) {
+                return {};
+            }
             static const char kHex[] = "0123456789ABCDEF";
             Replies replies;
             for (std::uint32_t offset = 0; offset < length; offset += kReadPacketBytes) {
@@ -410,7 +419,21 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
                     body += kHex[b >> 4];
                     body += kHex[b & 0x0F];
                 }
-                replies.push_back(Reply::Sentence(body));
+                if (p.nmeaBetweenPackets) {
+                    replies.push_back(Reply::Sentence("GPGGA,120000.000,3530.0000,N,13915.0000,E,1,08,1.0,100.0,M,0.0,M,,"));
+                }
+                if (address + offset == p.corruptPacketOnce) {
+                    // Sent once with a checksum one off; the next read of it is right.
+                    const std::string framed = Frame(body);
+                    const std::uint8_t right = static_cast<std::uint8_t>(std::stoul(framed.substr(framed.size() - 4, 2), nullptr, 16));
+                    replies.push_back(Reply::Raw(FrameWithChecksum(body, static_cast<std::uint8_t>(right ^ 1))));
+                    profile_.corruptPacketOnce = DeviceProfile::kNoPacket;
+                } else {
+                    replies.push_back(Reply::Sentence(body));
+                }
+            }
+            if (p.firstPacketDelayMs > 0 && !replies.empty()) {
+                replies.front() = replies.front().After(p.firstPacketDelayMs);
             }
             return replies;
         }

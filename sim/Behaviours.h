@@ -33,7 +33,10 @@
 //   $PMTK182,1,<item>,v -> $PMTK001,182,1,3             (items 3, 4, 6)
 //   $PMTK182,6,1        -> $PMTK001,182,6,3 after the erase time
 //   $PMTK182,7,addr,len -> $PMTK182,8,<addr, 8 hex digits>,<data in hex>,
-//                          one sentence per 2048 bytes (at most 64 KiB)
+//                          one sentence per 2048 bytes (at most 64 KiB);
+//                          the read-out faults of the profile act on these
+//                          (a corrupt checksum once, no answer, a late first
+//                          packet, $GPGGA sentences between the packets)
 //   $PMTK182,14,<baud>  -> $PMTK001,182,14,3
 //
 // The erase empties the memory and sets the end address to 0. A read sends
@@ -52,6 +55,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -78,6 +82,14 @@ struct DeviceProfile {
     std::uint32_t logEndAddress = 0x1A000;  // item 8
     int eraseDelayMs = 2000;                // how long an erase takes
     int linkBaud = 115200;                  // link speed, changed by command 14
+
+    // Faults of the log read-out (command 7), each a knob of its own.
+    std::uint32_t corruptPacketOnce = kNoPacket;  // the packet at this address goes out once with a wrong checksum
+    bool stallReads = false;                      // reads get no answer at all
+    int firstPacketDelayMs = 0;                   // the first packet of every read comes this late
+    bool nmeaBetweenPackets = false;              // a position sentence before every packet, as a logger
+                                                  // that outputs positions sends
+    static constexpr std::uint32_t kNoPacket = 0xFFFFFFFF;
 };
 
 // Size of the logger's log memory.
@@ -129,6 +141,8 @@ public:
 
     // What the program did.
     int EraseCount() const;
+    // Every read request taken (address, length), in order.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ReadRequests() const;
     int WriteNameCount() const;
     std::vector<int> OrvikCodes() const;  // every $ORVIK731 code taken, in order
 
@@ -147,6 +161,7 @@ private:
     std::vector<std::uint8_t> memory_;
     int eraseCount_ = 0;
     int writeNameCount_ = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> readRequests_;
     std::vector<int> orvikCodes_;
 };
 
