@@ -1,11 +1,15 @@
 #include "tracklog/PageMTKTracklogSetting.h"
 
 #include <QWidget>
+#include <chrono>
+#include <future>
 #include <span>
 
 #include "device/SerialLink.h"
 #include "platform/Clock.h"
 #include "platform/Ui.h"
+#include "platform/UiThread.h"
+#include "support/AtomicFile.h"
 #include "support/UtilityManager.h"
 #include "tracklog/LoggerOptions.h"
 #include "tracklog/TrackLogRecord.h"
@@ -32,6 +36,12 @@ constexpr const char* kEndAddressFailed = "Cleared. The free record count could 
 // has none.
 std::string Text(int id, const char* wording) { return res::HasString(id) ? res::LoadString(id) : wording; }
 
+// Texts of the upload.
+constexpr const char* kUploadNoDevice = "Upload Failed! No Device Connected! ";
+constexpr const char* kUploadPortLost = "Upload Failed! The device was disconnected. ";
+constexpr const char* kUploadRequestFailed = "Upload Failed! The read request could not be sent. ";
+constexpr const char* kUploadDumpFailed = "Upload Failed! Mirel.trl could not be written. ";
+
 // Wording of the status texts whose string ids the table lacks.
 std::string IntervalStatus() { return Text(335, "Log Interval Setting...."); }
 std::string DistanceStatus() { return Text(336, "Log Distance Setting...."); }
@@ -39,6 +49,10 @@ std::string RecordModeStatus() { return Text(379, "Record Mode Setting...."); }
 std::string ApplyDone() { return Text(337, "Apply Setting Successfully."); }
 std::string Clearing() { return Text(341, "Clearing Device Track Log Data...."); }
 std::string Cleared() { return Text(342, "Clear Device Track Log Data Successfully."); }
+std::string UploadStarted() { return Text(339, "Uploading Device Track Log Data...."); }
+std::string UploadCancelled() { return Text(338, "Upload Cancelled."); }
+std::string UploadDone() { return Text(340, "Upload Completed. "); }
+std::string UploadTimedOut() { return Text(392, "Upload Failed! The device stopped answering."); }
 
 // A reply the engine gave: null on silence, "Not Connected" while no device
 // is linked.
@@ -64,7 +78,12 @@ CPageMTKTracklogSetting::CPageMTKTracklogSetting() : CPage(res::Template143()) {
     OnNotify(kBySecond, kClicked, [this] { OnRadioBySecond(); });
 }
 
-CPageMTKTracklogSetting::~CPageMTKTracklogSetting() = default;
+CPageMTKTracklogSetting::~CPageMTKTracklogSetting() {
+    closing_ = true;
+    stopReceive = 1;
+    blockTimedOut = 1;
+    if (uploadThread_.joinable()) uploadThread_.join();
+}
 
 bool CPageMTKTracklogSetting::OnInitDialog() {
     CPage::OnInitDialog();
@@ -419,4 +438,213 @@ void CPageMTKTracklogSetting::OnCloseStatusDialog() {
     fileStatusDialog->ShowWindow(false);
     closingStatusDialogs_.push_back(std::move(fileStatusDialog));
     PostToUi([this] { closingStatusDialogs_.clear(); });
+}
+
+// ---------------------------------------------------------------------------
+// The log upload
+
+bool CPageMTKTracklogSetting::RunOnUi(const std::function<void()>& fn) {
+    if (platform::IsUiThread()) {
+        fn();
+        return true;
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    // Bound to the page's window: dropped when the page is gone by then.
+    PostToUi([fn, done] {
+        fn();
+        done->set_value();
+    });
+    while (finished.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (closing_.load() || !HasWindow()) return false;
+    }
+    return true;
+}
+
+void CPageMTKTracklogSetting::PostStatus(const std::string& text) {
+    PostToUi([this, text] { SetProcessStatus(text); });
+}
+
+void CPageMTKTracklogSetting::Progress(unsigned percent) {
+    PostToUi([this, percent] {
+        SetProgressPos(kUploadProgress, static_cast<int>(percent));
+        SetDlgItemText(kUploadPercent, std::to_string(percent) + "%");
+    });
+}
+
+void CPageMTKTracklogSetting::ArmWatchdog() {
+    PostToUi([this] { StartWatchdogTimer(kWatchdogMs, watchdogTimerId); });
+}
+
+void CPageMTKTracklogSetting::DisarmWatchdog() {
+    PostToUi([this] { StopWatchdogTimer(watchdogTimerId); });
+}
+
+void CPageMTKTracklogSetting::ShowStatusList() {
+    PostToUi([this] {
+        if (fileStatusDialog) fileStatusDialog->ShowWindow(true);
+    });
+}
+
+void CPageMTKTracklogSetting::AddStatusLine(const std::string& line) {
+    // The dialog stays while the upload runs: its OK is disabled meanwhile.
+    if (fileStatusDialog) fileStatusDialog->AddLine(line);
+}
+
+bool CPageMTKTracklogSetting::WriteKml(const std::string& trlPath, const std::string& kmlPath) {
+    bool written = false;
+    RunOnUi([&] { written = host && host->WriteKml(trlPath, kmlPath); });
+    return written;
+}
+
+bool CPageMTKTracklogSetting::ConvertWithPhotos(const std::string& trlPath, const std::string& kmlPath,
+                                                const std::string& photoFolder) {
+    bool written = false;
+    RunOnUi([&] { written = host && host->ConvertWithPhotos(trlPath, kmlPath, photoFolder); });
+    return written;
+}
+
+void CPageMTKTracklogSetting::OnButtonUpload() {
+    if (uploadRunning_.load()) return;
+    if (uploadThread_.joinable()) uploadThread_.join();  // the last one has ended
+    SetDlgItemText(kUploadPercent, "0%");
+    SetProgressRange(kUploadProgress, 0, 100);
+    SetProgressPos(kUploadProgress, 0);
+    EnableDlgItem(kUpload, false);
+    SetProcessStatus(UploadStarted());
+    OpenStatusDialog();
+    uploadRunning_ = true;
+    uploadThread_ = std::thread([this] { UploadTrackLog(); });
+}
+
+void CPageMTKTracklogSetting::UploadTrackLog() {
+    RunOnUi([this] {
+        if (host) host->LockForLogUpload(true);
+        EnableDlgItem(kClear, false);
+    });
+    SerialLink* link = GetLink();
+    const bool bridge = link && link->CheckDevicePort() == 1;
+    if (!PortOpen()) {
+        PostStatus(kUploadNoDevice);
+        EndSection(bridge, LogUploader::Result::kCancelled);
+        return;
+    }
+    TransformChoices choices;
+    if (CStepByStepDlg::ShowFromWorker(choices, &closing_) != platform::kIdOk) {
+        PostStatus(UploadCancelled());
+        EndSection(bridge, LogUploader::Result::kCancelled);
+        return;
+    }
+    RunOnUi([this] {
+        if (host) host->SetTickThread(false);
+    });
+    platform::Sleep(1000);
+
+    // The log may have grown since Connect: its end is asked for again.
+    std::uint32_t endAddress = static_cast<std::uint32_t>(theUtility.logEndAddress.load());
+    {
+        auto lock = LockReceive();
+        const char* reply = SendPmtk182Retry(2, logger::kItemEndAddress, 0);
+        if (IsReply(reply)) {
+            if (auto value = logger::OptionValue(ReplyText(reply, 128), logger::kItemEndAddress, true)) {
+                endAddress = *value;
+                theUtility.logEndAddress = static_cast<int>(endAddress);
+            }
+        }
+    }
+    const std::uint32_t logSize = logupload::LogSizeFromEndAddress(endAddress);
+
+    std::string folder = choices.GetTrackLogDirectory();
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    logDecoder.ResetUploadBuffers();
+    AtomicFile dump;
+    const bool dumpWanted = choices.GetWriteTotalLog() != 0;
+    bool dumpOk = !dumpWanted || dump.Open(folder + kRawDumpName);
+
+    const std::uint64_t start = platform::NowMs();
+    if (bridge) {
+        theUtility.highSpeedLink = 1;
+        SendPmtk182(14, SerialLink::kHighSpeedBaud, 0);
+        platform::Sleep(500);
+        link->SetPortHighSpeed();
+    }
+
+    LogUploader::Result result = LogUploader::Result::kCancelled;
+    {
+        LogUploader uploader(*this, *link, {stopReceive, blockTimedOut, receiveActive}, *this);
+        std::vector<std::uint8_t> packed(kLogSectorSize);
+        result = uploader.Run(logSize, bridge, [&](std::uint32_t, std::span<const std::uint8_t> block) {
+            const LogSector sector(block.data(), kLogSectorSize);
+            if (dumpWanted && dumpOk) dumpOk = dump.Write(block.data(), block.size());
+            LogDecoder::CompactSector(sector, PackedSector(packed.data(), kLogSectorSize));
+            logDecoder.DecodeSector(sector);
+            PostStatus(logupload::ElapsedText(platform::NowMs() - start));
+        });
+    }
+    if (result == LogUploader::Result::kDone && dumpWanted && !dump.Commit()) dumpOk = false;
+    if (result != LogUploader::Result::kDone) dump.Abandon();
+
+    std::string status;
+    switch (result) {
+        case LogUploader::Result::kDone:
+            logDecoder.WriteTrlFiles(folder, theUtility.GetUserName(), choices.GetTransformOption() != 0, *this);
+            if (choices.GetCombinePhoto()) {
+                logDecoder.ConvertTrlToKmlUnicode(*this, choices.GetPhotoDirectory());
+            } else {
+                logDecoder.ConvertTrlToKml(*this);
+            }
+            Progress(100);
+            status = dumpOk ? UploadDone() + logupload::ElapsedText(platform::NowMs() - start) : kUploadDumpFailed;
+            break;
+        case LogUploader::Result::kTimedOut: status = UploadTimedOut(); break;
+        case LogUploader::Result::kPortLost: status = kUploadPortLost; break;
+        case LogUploader::Result::kRequestFailed: status = kUploadRequestFailed; break;
+        case LogUploader::Result::kCancelled: status = UploadCancelled(); break;
+    }
+    // The text and KML outputs of the dialog's hidden controls take their
+    // input from a raw record file that nothing chooses: none is written.
+    choices.CloseOutputs(false);
+    PostStatus(status);
+    if (result == LogUploader::Result::kTimedOut) {
+        RunOnUi([this, status] { platform::Ui().MessageBox(this, status, res::LoadString(300), platform::mb::kIconStop); });
+    }
+    EndSection(bridge, result);
+}
+
+void CPageMTKTracklogSetting::EndSection(bool bridge, LogUploader::Result result) {
+    lastUploadResult_ = result;
+    SerialLink* link = GetLink();
+    if (bridge && link && link->IsPortOpen()) {
+        RunOnUi([this] {
+            if (host) host->SetTickThread(false);
+        });
+        platform::Sleep(1000);
+        SendPmtk182(14, 38400, 0);
+        platform::Sleep(500);
+        link->ReapplyPortSettings();
+        theUtility.highSpeedLink = 0;
+        platform::Sleep(1000);
+    }
+    theUtility.highSpeedLink = 0;
+    const bool timedOut = result == LogUploader::Result::kTimedOut;
+    RunOnUi([this, timedOut] {
+        StopWatchdogTimer(watchdogTimerId);
+        if (host) {
+            // A logger that stopped answering is disconnected; the user
+            // connects again on the update page.
+            if (timedOut) host->DisconnectLogger();
+            if (theUtility.tickThreadEnded.load() == 1) host->SetTickThread(true);
+            host->LockForLogUpload(false);
+            if (timedOut) {
+                host->SelectTab(0);
+                host->ShowCurrentTab();
+            }
+        }
+        if (fileStatusDialog) fileStatusDialog->EnableDlgItem(dialog146::kOk, true);
+        EnableDlgItem(kClear, true);
+        EnableDlgItem(kUpload, true);
+    });
+    blockTimedOut = 0;
+    receiveActive = 0;
+    uploadRunning_ = false;
 }

@@ -10,24 +10,41 @@
 // the settings object (logIntervalSent, logDistanceSent, recordModeSent), so
 // the next Apply sends only what changed.
 //
+// The log upload (Upload button): a worker thread asks "Transform to File",
+// switches a USB-serial bridge to 921600 bit/s, reads the log memory through
+// LogUploader into the raw dump "Mirel.trl" and the decoder, writes the .trl
+// files (and their KML) into the chosen folder and lists them in the
+// file-status dialog. Whatever ends it (done, timed out, port lost,
+// cancelled), the end section puts the link back to 38400 bit/s on a bridge,
+// clears highSpeedLink and enables the controls and the dialog's OK again.
+//
 // Threads: Read, Apply and Clear run on the UI thread and hold the engine's
-// receive lock over each exchange and its parse. The upload's threads and the
-// watchdog (OnTimer, UI thread) meet only through the atomic flags below.
+// receive lock over each exchange and its parse. The upload worker touches no
+// widget: it posts control updates to the UI thread and runs what it needs of
+// the main window there, waiting for it. The worker and the read-out's
+// receive thread meet the watchdog (OnTimer, UI thread) only through the
+// atomic flags below. The destructor ends and joins the worker.
 #pragma once
 
 #include <atomic>
 #include <memory>
 #include <optional>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "device/CommandEngine.h"
 #include "tracklog/LogDecoder.h"
+#include "tracklog/LogUploader.h"
 #include "tracklog/StepByStepDlg.h"
 #include "tracklog/TrackLogFileStatusDlg.h"
 #include "ui/Page.h"
 
-class CPageMTKTracklogSetting : public CPage, public CommandEngine {
+class CPageMTKTracklogSetting : public CPage,
+                                public CommandEngine,
+                                public TrlConversionHost,
+                                private UploadObserver {
 public:
     // The upload's watchdog timer.
     static constexpr int watchdogTimerId = 1324;
@@ -64,6 +81,18 @@ public:
     // Shows the remembered settings of the settings object.
     void ShowDeviceSettings();
     void OnCloseStatusDialog();
+    // Starts the log upload on its worker thread.
+    void OnButtonUpload();
+    bool IsWorkerRunning() const override { return uploadRunning_.load(); }
+    // How the last upload ended (kDone before any).
+    LogUploader::Result LastUploadResult() const { return lastUploadResult_.load(); }
+
+    // The decoder's calls, from the upload worker.
+    void ShowStatusList() override;
+    void AddStatusLine(const std::string& line) override;
+    bool WriteKml(const std::string& trlPath, const std::string& kmlPath) override;
+    bool ConvertWithPhotos(const std::string& trlPath, const std::string& kmlPath,
+                           const std::string& photoFolder) override;
 
     static int IntervalToComboIndex(int kind, int value);
     static unsigned RecordChecksum(const std::uint8_t* record);
@@ -103,7 +132,22 @@ public:
     // The log memory decoder of the upload and its .trl files.
     LogDecoder logDecoder;
 
+    // The raw dump of the log memory in the track-log folder.
+    static constexpr const char* kRawDumpName = "Mirel.trl";
+
 private:
+    // The upload worker and its end section.
+    void UploadTrackLog();
+    void EndSection(bool bridge, LogUploader::Result result);
+    // Runs fn on the UI thread and waits for it; false (fn not run) when the
+    // page is being destroyed meanwhile.
+    bool RunOnUi(const std::function<void()>& fn);
+    void PostStatus(const std::string& text);
+    // UploadObserver: progress and the watchdog, from the worker.
+    void Progress(unsigned percent) override;
+    void ArmWatchdog() override;
+    void DisarmWatchdog() override;
+
     bool PortOpen() const;
     void SetSettingStatus(const std::string& text);
     void SetProcessStatus(const std::string& text);
@@ -117,4 +161,9 @@ private:
     // File-status dialogs whose OK asked for their end; freed on the UI
     // thread after that OK handler has returned.
     std::vector<std::unique_ptr<CTrackLogFileStatusDlg>> closingStatusDialogs_;
+
+    std::thread uploadThread_;
+    std::atomic<bool> uploadRunning_{false};
+    std::atomic<bool> closing_{false};
+    std::atomic<LogUploader::Result> lastUploadResult_{LogUploader::Result::kDone};
 };

@@ -1,7 +1,9 @@
 #include "tracklog/StepByStepDlg.h"
 
 #include <QWidget>
+#include <chrono>
 #include <future>
+#include <memory>
 
 #include "platform/Ui.h"
 #include "platform/UiThread.h"
@@ -154,20 +156,30 @@ void CStepByStepDlg::OnOK() {
     EndDialog(platform::kIdOk);
 }
 
-int CStepByStepDlg::ShowFromWorker(TransformChoices& choices) {
-    auto run = [&choices] {
+int CStepByStepDlg::ShowFromWorker(TransformChoices& choices, const std::atomic<bool>* abandon) {
+    // The window belongs to the UI thread: it is made, run and destroyed
+    // there, and the choices come back through this shared state.
+    struct Shared {
+        std::promise<int> answer;
+        TransformChoices choices;
+    };
+    auto shared = std::make_shared<Shared>();
+    auto run = [shared] {
         CStepByStepDlg dialog;
         const int result = dialog.DoModal(nullptr);
-        if (result == platform::kIdOk) {
-            choices = std::move(static_cast<TransformChoices&>(dialog));
-        }
-        return result;
+        if (result == platform::kIdOk) shared->choices = std::move(static_cast<TransformChoices&>(dialog));
+        shared->answer.set_value(result);
     };
-    if (platform::IsUiThread()) return run();
-    // The window belongs to the UI thread: it is made, run and destroyed
-    // there while this thread waits for the answer.
-    std::promise<int> answer;
-    std::future<int> result = answer.get_future();
-    platform::RunOnUiThread([&run, &answer] { answer.set_value(run()); });
-    return result.get();
+    std::future<int> result = shared->answer.get_future();
+    if (platform::IsUiThread()) {
+        run();
+    } else {
+        platform::RunOnUiThread(run);
+        while (result.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+            if (abandon && abandon->load()) return platform::kIdCancel;
+        }
+    }
+    const int answer = result.get();
+    if (answer == platform::kIdOk) choices = std::move(shared->choices);
+    return answer;
 }

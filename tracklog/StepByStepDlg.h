@@ -7,6 +7,8 @@
 // tests answer them from a script.
 #pragma once
 
+#include <atomic>
+
 #include "platform/Dialog.h"
 #include "support/StdioFileEx.h"
 #include "tracklog/TransformChoices.h"
@@ -30,8 +32,9 @@ public:
 
     // Runs the dialog modally on the UI thread (from any thread; a worker
     // waits until the user has left it). On OK the choices go to `choices`,
-    // with the outputs it opened; returns the dialog's result.
-    static int ShowFromWorker(TransformChoices& choices);
+    // with the outputs it opened; returns the dialog's result. A worker stops
+    // waiting (Cancel) once *abandon is set; the dialog then ends by itself.
+    static int ShowFromWorker(TransformChoices& choices, const std::atomic<bool>* abandon = nullptr);
 
     // A Unicode text file that the dialog never opens.
     CStdioFileEx unicodeKmlFile;
