@@ -70,6 +70,7 @@ CPageMTKTracklogSetting::CPageMTKTracklogSetting() : CPage(res::Template143()) {
     OnNotify(kEnableRecording, kClicked, [this] { OnCheckEnableRecording(); });
     OnNotify(kRead, kClicked, [this] { OnButtonRead(); });
     OnNotify(kClear, kClicked, [this] { OnButtonClear(); });
+    OnNotify(kUpload, kClicked, [this] { OnButtonUpload(); });
     OnNotify(kFullAndStop, kClicked, [this] { OnRadioFullAndStop(); });
     OnNotify(kOverwrite, kClicked, [this] { OnRadioOverwrite(); });
     OnNotify(kIntervalCombo, platform::notify::kSelChange, [this] { OnSelchangeComboLogInterval(); });
