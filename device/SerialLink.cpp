@@ -108,7 +108,10 @@ bool SerialLink::ReadPort(void* buffer, std::uint32_t count, std::uint32_t* got)
     return channel_->Read(buffer, count, got);
 }
 
-bool SerialLink::WaitReadable(int timeoutMs) {
+bool SerialLink::WaitReadable(int timeoutMs, bool* hungUp) {
+    if (hungUp) {
+        *hungUp = false;
+    }
     int fd = -1;
     {
         std::lock_guard lock(mutex_);
@@ -126,6 +129,9 @@ bool SerialLink::WaitReadable(int timeoutMs) {
     pollfd pfd{fd, POLLIN, 0};
     const int r = ::poll(&pfd, 1, std::max(timeoutMs, 0));
     ::close(fd);
+    if (hungUp && r > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) {
+        *hungUp = true;
+    }
     return r > 0;
 }
 

@@ -84,17 +84,30 @@ void LogUploader::ReceiveLoop() {
             continue;
         }
         std::uint32_t got = 0;
-        if (link_.WaitReadable(kPollSliceMs)) {
+        bool hungUp = false;
+        if (link_.WaitReadable(kPollSliceMs, &hungUp)) {
             auto lock = engine_.LockReceive();
             if (flags_.receiveActive.load()) {
                 // Appends stay inside the buffer; a full buffer takes nothing
                 // more (the wanted packet then never completes: timed out).
                 const std::size_t room = CommandEngine::kReceiveBufferSize - fill_;
                 const auto want = static_cast<std::uint32_t>(std::min(kReadChunk, room));
-                if (want > 0) link_.ReadPort(engine_.receiveBuffer + fill_, want, &got);
+                if (want > 0 && !link_.ReadPort(engine_.receiveBuffer + fill_, want, &got) && link_.IsPortOpen()) {
+                    portLost_ = true;
+                }
                 fill_ += std::min<std::size_t>(got, want);
                 dirty_ = std::max(dirty_, fill_);
             }
+            // Gone, and nothing of it left to read.
+            if (hungUp && got == 0) portLost_ = true;
+        }
+        if (portLost_.load()) {
+            {
+                std::lock_guard lock(waitMutex_);
+                ++generation_;
+            }
+            changed_.notify_all();
+            return;
         }
         if (got > 0) {
             lastData = platform::NowMs();
@@ -119,7 +132,7 @@ LogUploader::Wait LogUploader::WaitForPacket(std::uint32_t address, std::size_t&
     for (;;) {
         if (flags_.blockTimedOut.load()) return Wait::kTimedOut;
         if (flags_.stopReceive.load()) return Wait::kCancelled;
-        if (!link_.IsPortOpen()) return Wait::kPortLost;
+        if (portLost_.load() || !link_.IsPortOpen()) return Wait::kPortLost;
         {
             std::lock_guard lock(waitMutex_);
             seen = generation_;
@@ -164,7 +177,7 @@ LogUploader::Result LogUploader::ReadBlock(std::uint32_t address, std::uint32_t 
         }
         if (!sent) {
             SetActive(false);
-            return link_.IsPortOpen() ? Result::kRequestFailed : Result::kPortLost;
+            return link_.IsPortOpen() && !portLost_.load() ? Result::kRequestFailed : Result::kPortLost;
         }
         std::size_t from = 0;
         std::uint32_t packet = first;

@@ -21,6 +21,7 @@
 // Both take the engine's receive lock around every read-and-append and every
 // look into the buffer; the engine's senders take it too, and the receive
 // thread does not read between requests, while the worker uses them.
+// A read that fails on an open port (the device gone) ends it as port lost.
 // The silence limit is a time: no byte for kSilenceMs while a request is
 // outstanding, or no wanted packet for that long, ends the read-out as timed
 // out. The flags stopReceive, blockTimedOut and receiveActive are shared with
@@ -109,6 +110,8 @@ private:
     std::condition_variable changed_;
     std::uint64_t generation_ = 0;  // counts appends and activations (waitMutex_)
     std::atomic<std::uint64_t> activeSince_{0};
+    // A read failed on an open port: the device has gone (a bridge pulled).
+    std::atomic<bool> portLost_{false};
     int resumes_ = 0;
     int requests_ = 0;
     bool watchdogArmed_ = false;

@@ -620,23 +620,27 @@ void CPageMTKTracklogSetting::EndSection(bool bridge, LogUploader::Result result
             if (host) host->SetTickThread(false);
         });
         platform::Sleep(1000);
-        SendPmtk182(14, 38400, 0);
-        platform::Sleep(500);
+        // A logger that has gone takes nothing more; the port is set back all
+        // the same.
+        if (result != LogUploader::Result::kPortLost) {
+            SendPmtk182(14, 38400, 0);
+            platform::Sleep(500);
+        }
         link->ReapplyPortSettings();
         theUtility.highSpeedLink = 0;
         platform::Sleep(1000);
     }
     theUtility.highSpeedLink = 0;
-    const bool timedOut = result == LogUploader::Result::kTimedOut;
-    RunOnUi([this, timedOut] {
+    const bool lost = result == LogUploader::Result::kTimedOut || result == LogUploader::Result::kPortLost;
+    RunOnUi([this, lost] {
         StopWatchdogTimer(watchdogTimerId);
         if (host) {
-            // A logger that stopped answering is disconnected; the user
-            // connects again on the update page.
-            if (timedOut) host->DisconnectLogger();
+            // A logger that stopped answering or has gone is disconnected;
+            // the user connects again on the update page.
+            if (lost) host->DisconnectLogger();
             if (theUtility.tickThreadEnded.load() == 1) host->SetTickThread(true);
             host->LockForLogUpload(false);
-            if (timedOut) {
+            if (lost) {
                 host->SelectTab(0);
                 host->ShowCurrentTab();
             }

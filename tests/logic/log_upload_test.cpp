@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 #include "PtyTestEnv.h"
 #include "device/CommandEngine.h"
@@ -180,6 +181,20 @@ TEST_F(LogUploadSimTest, AStallEndsAsTimedOutWithTheReceiverJoined) {
     EXPECT_EQ(timedOut.load(), 1);
     EXPECT_EQ(stop.load(), 1);
     EXPECT_EQ(recorder.armed, recorder.disarmed);
+}
+
+TEST_F(LogUploadSimTest, ALoggerThatVanishesEndsTheReadOutAsPortLost) {
+    Start(Image(4));
+    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
+    std::vector<std::uint8_t> got;
+    std::thread pull([&] {
+        while (state_->ReadRequests().size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        device_->Stop();
+    });
+    EXPECT_EQ(Upload(0x40000, got, uploader), LogUploader::Result::kPortLost);
+    pull.join();
+    EXPECT_LE(got.size(), 0x20000u);
+    EXPECT_EQ(active.load(), 0);
 }
 
 TEST_F(LogUploadSimTest, ResumesOfABlockAreBounded) {

@@ -242,6 +242,33 @@ TEST_F(LogUploadTest, AStallEndsAsTimedOutWithTheSpeedRestoredAndEverythingClose
     EXPECT_EQ(logger->blockTimedOut, 0);
 }
 
+TEST_F(LogUploadTest, ALoggerThatVanishesEndsTheUploadAndUnlocksEverything) {
+    ConnectLogger(sim::LogImage::Synthetic(100, 1767225600u, 0, 0), 0);
+    AnswerDialog(true, false);
+    logger->SendCommand(dialog143::kUpload);
+    bool pulled = false;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+            if (!pulled && state->ReadRequests().size() >= 2) {
+                device->Stop();
+                pulled = true;
+            }
+            return pulled && !logger->IsWorkerRunning();
+        },
+        std::chrono::seconds(90)));
+    QApplication::processEvents();
+    EXPECT_EQ(logger->LastUploadResult(), LogUploader::Result::kPortLost);
+    EXPECT_EQ(logger->GetDlgItemText(dialog143::kProcessStatus), "Upload Failed! The device was disconnected. ");
+    EXPECT_EQ(theUtility.highSpeedLink, 0);
+    EXPECT_FALSE(page->IsPortOpen());
+    EXPECT_TRUE(logger->IsDlgItemEnabled(dialog143::kUpload));
+    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kOk));
+    EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kConnect));
+    ASSERT_NE(logger->fileStatusDialog, nullptr);
+    EXPECT_TRUE(logger->fileStatusDialog->IsDlgItemEnabled(dialog146::kOk));
+    EXPECT_TRUE(fs::is_empty(out));
+}
+
 TEST_F(LogUploadTest, ACancelledDialogOnABridgeStillRestores38400) {
     ConnectLogger(sim::LogImage::Synthetic(100, 1767225600u, 0, 0), 0);
     AnswerDialog(false, false);
