@@ -1,6 +1,7 @@
 // The log read-out: the packet search on texts framed by the simulator's own
-// code, and whole read-outs from the simulated logger with its faults. Waits
-// run fifty times faster than real time, in proportion.
+// code, and the ways a read-out from the simulated logger ends other than
+// done (the window tests upload whole logs). Waits run fifty times faster
+// than real time, in proportion.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -81,16 +82,6 @@ TEST(LogPacketTest, SizesProgressAndElapsedText) {
     EXPECT_EQ(ElapsedText(125999), "Total mins: 02, secs: 05");
 }
 
-class Recorder : public UploadObserver {
-public:
-    void Progress(unsigned percent) override { last = percent; }
-    void ArmWatchdog() override { ++armed; }
-    void DisarmWatchdog() override { ++disarmed; }
-    unsigned last = 0;
-    int armed = 0;
-    int disarmed = 0;
-};
-
 class LogUploadSimTest : public ::testing::Test {
 protected:
     LogUploadSimTest() : clock_(50), scope_(clock_) {}
@@ -135,53 +126,8 @@ protected:
     SerialLink link_;
     CommandEngine engine_;
     std::atomic<int> stop{0}, timedOut{0}, active{0};
-    Recorder recorder;
+    UploadObserver recorder;
 };
-
-TEST_F(LogUploadSimTest, ReadsTheImageWithAResumeSplitPacketsAndPositionSentences) {
-    Start(Image(5), [](sim::DeviceProfile& p) {
-        p.corruptPacketOnce = 0x30000 + 5 * 2048;
-        p.nmeaBetweenPackets = true;
-    });
-    sim::FaultOptions faults;
-    faults.splitParts = 3;
-    faults.splitPauseMs = 1;
-    device_->SetFaults(faults);
-    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
-    std::vector<std::uint8_t> got;
-    ASSERT_EQ(Upload(0x50000, got, uploader), LogUploader::Result::kDone);
-    EXPECT_TRUE(got == image_) << "the blocks differ from the logger's memory";
-    EXPECT_EQ(uploader.Resumes(), 1);
-    const auto requests = state_->ReadRequests();
-    const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
-        {0, 0x10000}, {0x10000, 0x10000}, {0x20000, 0x10000}, {0x30000, 0x10000}, {0x32800, 0xD800}, {0x40000, 0x10000}};
-    EXPECT_EQ(requests, expected);
-    // Armed before every request, the resumed one too.
-    EXPECT_EQ(recorder.armed, 6);
-    EXPECT_EQ(recorder.disarmed, 6);
-    EXPECT_EQ(recorder.last, UploadPercent(0x4F800, 0x50000));
-    EXPECT_EQ(stop.load(), 1);
-    EXPECT_EQ(active.load(), 0);
-}
-
-TEST_F(LogUploadSimTest, ALateFirstPacketIsWaitedFor) {
-    Start(Image(2), [](sim::DeviceProfile& p) { p.firstPacketDelayMs = 100; });
-    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
-    std::vector<std::uint8_t> got;
-    ASSERT_EQ(Upload(0x20000, got, uploader), LogUploader::Result::kDone);
-    EXPECT_TRUE(got == image_);
-}
-
-TEST_F(LogUploadSimTest, AStallEndsAsTimedOutWithTheReceiverJoined) {
-    Start(Image(2), [](sim::DeviceProfile& p) { p.stallReads = true; });
-    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
-    std::vector<std::uint8_t> got;
-    EXPECT_EQ(Upload(0x20000, got, uploader), LogUploader::Result::kTimedOut);
-    EXPECT_TRUE(got.empty());
-    EXPECT_EQ(timedOut.load(), 1);
-    EXPECT_EQ(stop.load(), 1);
-    EXPECT_EQ(recorder.armed, recorder.disarmed);
-}
 
 TEST_F(LogUploadSimTest, ALoggerThatVanishesEndsTheReadOutAsPortLost) {
     Start(Image(4));

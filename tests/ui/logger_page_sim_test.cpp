@@ -100,7 +100,7 @@ TEST_F(LoggerPageSimTest, ReadFillsTheChoicesAndApplyThenSendsNothing) {
     EXPECT_TRUE(SettingsSent().empty());
 }
 
-TEST_F(LoggerPageSimTest, ReadKeepsValuesBelowTheMinimumAndOddModesAsOverwrite) {
+TEST_F(LoggerPageSimTest, ReadKeepsValuesBelowTheMinimumHalfSecondsAndOddModes) {
     ConnectLogger([](sim::DeviceProfile& p) {
         p.logIntervalTenths = 3;
         p.logDistanceTenths = 30;
@@ -117,16 +117,14 @@ TEST_F(LoggerPageSimTest, ReadKeepsValuesBelowTheMinimumAndOddModesAsOverwrite) 
     EXPECT_TRUE(logger->IsDlgButtonChecked(kOverwrite));
     EXPECT_EQ(logger->recordMode, 1);
     EXPECT_EQ(theUtility.recordModeSent, 1);
-}
-
-TEST_F(LoggerPageSimTest, AnIntervalOfHalfSecondsIsNotSentBackRounded) {
-    ConnectLogger([](sim::DeviceProfile& p) { p.logIntervalTenths = 55; });
+    // 5.5 s stays 55 tenths: Apply sends no rounded interval back (only the
+    // page's distance, which differs from the remembered 3000).
+    state->Update([](sim::DeviceProfile& p) { p.logIntervalTenths = 55; });
     logger->OnButtonRead();
     EXPECT_EQ(logger->GetCurSel(kIntervalCombo), 1);
-    EXPECT_EQ(logger->logIntervalTenths, 55);
     device->ClearTranscript();
     logger->ApplyAll();
-    EXPECT_TRUE(SettingsSent().empty());
+    EXPECT_EQ(SettingsSent(), (std::vector<std::string>{"PMTK182,1,4,1000"}));
     EXPECT_EQ(state->Profile().logIntervalTenths, 55);
 }
 
@@ -202,50 +200,55 @@ TEST_F(LoggerPageSimTest, AnUnconfirmedSettingKeepsTheOldValueAndShowsAFailure) 
     EXPECT_EQ(theUtility.logIntervalSent, 50);
 }
 
-TEST_F(LoggerPageSimTest, ClearErasesAndRecomputesTheFreeCount) {
-    ConnectLogger();
-    Override("PMTK182,2,8", {sim::Reply::Sentence("PMTK182,3,8,00001000")});
-    logger->SendCommand(kClear);
-    EXPECT_EQ(state->EraseCount(), 1);
-    EXPECT_EQ(theUtility.freeRecordCount, 130816);
-    EXPECT_EQ(theUtility.logEndAddress, 0x1000);
-    EXPECT_EQ(page->GetDlgItemText(dialog133::kMemoryUsage), "130816");
-    EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), "Clear Device Track Log Data Successfully.");
-    EXPECT_TRUE(logger->IsDlgItemEnabled(kClear));
-    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kApplyAll));
-}
+struct ClearCase {
+    const char* name;
+    sim::Replies eraseReply;    // empty: the logger's own
+    sim::Replies addressReply;  // answer to the end-address query
+    const char* status;
+    int freeCount;  // -1: unchanged
+    const char* shown;
+    int addressQueries;
+};
 
-TEST_F(LoggerPageSimTest, ClearAtTheEndOfTheMemoryShowsNoRecordsLeft) {
-    ConnectLogger();
-    Override("PMTK182,2,8", {sim::Reply::Sentence("PMTK182,3,8,00200010")});
-    theUtility.freeRecordCount = 99;
-    logger->OnButtonClear();
-    EXPECT_EQ(theUtility.freeRecordCount, 0);
-    EXPECT_EQ(page->GetDlgItemText(dialog133::kMemoryUsage), "0");
-}
+void PrintTo(const ClearCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_F(LoggerPageSimTest, AFailedEraseIsReportedAndNothingRecomputed) {
+class LoggerClearTest : public LoggerPageSimTest, public ::testing::WithParamInterface<ClearCase> {};
+
+TEST_P(LoggerClearTest, ClearErasesAndRecomputesTheFreeCount) {
+    const ClearCase& c = GetParam();
     ConnectLogger();
     theUtility.freeRecordCount = 77;
-    OverrideCommand("PMTK182,6,", {sim::Reply::Sentence("PMTK001,182,6,2")});
-    logger->OnButtonClear();
-    EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), "Clear Failed! The device did not confirm the erase.");
-    EXPECT_EQ(theUtility.freeRecordCount, 77);
-    EXPECT_TRUE(logger->IsDlgItemEnabled(kClear));
-    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kOk));
+    auto live = state;
+    device->SetBehaviour("PMTK182", [live, c](const sim::Sentence& s, sim::SimContext&) {
+        if (s.body == "PMTK182,2,8") return c.addressReply;
+        if (s.body == "PMTK182,6,1" && !c.eraseReply.empty()) return c.eraseReply;
+        return live->Answer(s);
+    });
+    logger->SendCommand(kClear);
+    EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), c.status);
+    EXPECT_EQ(theUtility.freeRecordCount, c.freeCount < 0 ? 77 : c.freeCount);
+    EXPECT_EQ(page->GetDlgItemText(dialog133::kMemoryUsage), c.shown);
     const auto sent = Sent();
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), "PMTK182,2,8"), 0);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "PMTK182,2,8"), c.addressQueries);
+    EXPECT_TRUE(logger->IsDlgItemEnabled(kClear));
+    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kApplyAll));
+    if (c.freeCount >= 0) {
+        EXPECT_EQ(theUtility.logEndAddress, c.freeCount == 130816 ? 0x1000 : 0x200010);
+    }
 }
 
-TEST_F(LoggerPageSimTest, TheEndAddressPollAfterAnEraseIsBounded) {
-    ConnectLogger();
-    Override("PMTK182,2,8", {});
-    logger->OnButtonClear();
-    EXPECT_EQ(state->EraseCount(), 1);
-    EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), "Cleared. The free record count could not be read.");
-    const auto sent = Sent();
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), "PMTK182,2,8"), CPageMTKTracklogSetting::kEndAddressPolls);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Answers, LoggerClearTest,
+    ::testing::Values(
+        ClearCase{"Address1000", {}, {sim::Reply::Sentence("PMTK182,3,8,00001000")},
+                  "Clear Device Track Log Data Successfully.", 130816, "130816", 1},
+        ClearCase{"PastTheEnd", {}, {sim::Reply::Sentence("PMTK182,3,8,00200010")},
+                  "Clear Device Track Log Data Successfully.", 0, "0", 1},
+        ClearCase{"EraseRefused", {sim::Reply::Sentence("PMTK001,182,6,2")}, {},
+                  "Clear Failed! The device did not confirm the erase.", -1, "", 0},
+        ClearCase{"AddressNeverAnswered", {}, {}, "Cleared. The free record count could not be read.", -1, "",
+                  CPageMTKTracklogSetting::kEndAddressPolls}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LoggerPageSimTest, WithoutAPortNothingIsSentAndTheFailuresAreShown) {
     ASSERT_TRUE(StartDevice("L-731"));
