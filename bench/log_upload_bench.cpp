@@ -66,8 +66,8 @@ void BM_FullLogUpload(benchmark::State& state) {
         const auto startedAt = std::chrono::steady_clock::now();
         LogUploader uploader(engine, link, {stop, timedOut, active}, observer);
         std::size_t got = 0;
-        const auto result = uploader.Run(logupload::kLogMemoryBytes, false,
-                                         [&](std::uint32_t, std::span<const std::uint8_t> block) { got += block.size(); });
+        const auto sink = [&](std::uint32_t, std::span<const std::uint8_t> block) { got += block.size(); };
+        const auto result = uploader.Run(logupload::kLogMemoryBytes, false, sink);
         if (result != LogUploader::Result::kDone || got != image.size()) {
             state.SkipWithError("upload failed");
             break;

@@ -327,6 +327,9 @@ Replies DeviceState::AnswerPmtk400(const DeviceProfile& p) {
     return {Ack("400", kFlagDone)};
 }
 
+// What a logger that outputs positions sends between its replies.
+constexpr const char* kPositionSentence = "GPGGA,120000.000,3530.0000,N,13915.0000,E,1,08,1.0,100.0,M,0.0,M,,";
+
 Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
     const auto& f = sentence.fields;
     if (f.empty()) {
@@ -420,13 +423,11 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
                     body += kHex[b & 0x0F];
                 }
                 if (p.nmeaBetweenPackets) {
-                    replies.push_back(Reply::Sentence("GPGGA,120000.000,3530.0000,N,13915.0000,E,1,08,1.0,100.0,M,0.0,M,,"));
+                    replies.push_back(Reply::Sentence(kPositionSentence));
                 }
                 if (address + offset == p.corruptPacketOnce) {
                     // Sent once with a checksum one off; the next read of it is right.
-                    const std::string framed = Frame(body);
-                    const std::uint8_t right = static_cast<std::uint8_t>(std::stoul(framed.substr(framed.size() - 4, 2), nullptr, 16));
-                    replies.push_back(Reply::Raw(FrameWithChecksum(body, static_cast<std::uint8_t>(right ^ 1))));
+                    replies.push_back(Reply::Raw(FrameWithChecksum(body, static_cast<std::uint8_t>(Checksum(body) ^ 1))));
                     profile_.corruptPacketOnce = DeviceProfile::kNoPacket;
                 } else {
                     replies.push_back(Reply::Sentence(body));

@@ -2,6 +2,7 @@
 
 #include <QWidget>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <span>
 
@@ -32,15 +33,15 @@ constexpr const char* kApplyFailed = "Setting Failed! The device did not confirm
 constexpr const char* kEraseFailed = "Clear Failed! The device did not confirm the erase.";
 constexpr const char* kEndAddressFailed = "Cleared. The free record count could not be read.";
 
-// A text of the string table, or the page's own wording where the table
-// has none.
-std::string Text(int id, const char* wording) { return res::HasString(id) ? res::LoadString(id) : wording; }
-
 // Texts of the upload.
 constexpr const char* kUploadNoDevice = "Upload Failed! No Device Connected! ";
 constexpr const char* kUploadPortLost = "Upload Failed! The device was disconnected. ";
 constexpr const char* kUploadRequestFailed = "Upload Failed! The read request could not be sent. ";
 constexpr const char* kUploadDumpFailed = "Upload Failed! Mirel.trl could not be written. ";
+
+// A text of the string table, or the page's own wording where the table
+// has none.
+std::string Text(int id, const char* wording) { return res::HasString(id) ? res::LoadString(id) : wording; }
 
 // Wording of the status texts whose string ids the table lacks.
 std::string IntervalStatus() { return Text(335, "Log Interval Setting...."); }
@@ -607,7 +608,9 @@ void CPageMTKTracklogSetting::UploadTrackLog() {
     choices.CloseOutputs(false);
     PostStatus(status);
     if (result == LogUploader::Result::kTimedOut) {
-        RunOnUi([this, status] { platform::Ui().MessageBox(this, status, res::LoadString(300), platform::mb::kIconStop); });
+        RunOnUi([this, status] {
+            platform::Ui().MessageBox(this, status, res::LoadString(300), platform::mb::kIconStop);
+        });
     }
     EndSection(bridge, result);
 }
