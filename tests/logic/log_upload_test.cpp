@@ -143,6 +143,24 @@ TEST_F(LogUploadSimTest, ALoggerThatVanishesEndsTheReadOutAsPortLost) {
     EXPECT_EQ(active.load(), 0);
 }
 
+TEST_F(LogUploadSimTest, AFloodBeyondTheReceiveBufferStaysInsideIt) {
+    Start(Image(1));
+    // 3.25 MiB of position output and no packet: more than the buffer holds.
+    device_->SetBehaviour("PMTK182", [](const sim::Sentence& s, sim::SimContext&) {
+        sim::Replies flood;
+        if (s.body.rfind("PMTK182,7,", 0) == 0) {
+            for (int i = 0; i < 52; ++i) flood.push_back(sim::Reply::Raw(std::string(0x10000, 'N')));
+        }
+        return flood;
+    });
+    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
+    std::vector<std::uint8_t> got;
+    EXPECT_EQ(Upload(0x10000, got, uploader), LogUploader::Result::kTimedOut);
+    // Filled to its last byte, and not one beyond.
+    EXPECT_EQ(engine_.receiveBuffer[CommandEngine::kReceiveBufferSize - 1], 'N');
+    EXPECT_EQ(engine_.receiveBuffer[CommandEngine::kReceiveBufferSize], 0);
+}
+
 TEST_F(LogUploadSimTest, ResumesOfABlockAreBounded) {
     Start(Image(1));
     auto live = state_;
