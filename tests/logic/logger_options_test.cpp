@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "sim/Framing.h"
 #include "tracklog/LoggerOptions.h"
@@ -100,26 +98,6 @@ protected:
     void TearDown() override { fs::remove_all(dir); }
     fs::path dir;
 };
-
-TEST_F(TransformChoicesTest, OutputsAreWrittenBesideAndPutInPlace) {
-    TransformChoices choices;
-    choices.textFilePath = (dir / "out.txt").string();
-    choices.kmlFilePath = (dir / "out.kml").string();
-    choices.OpenOutputs(true, true);
-    ASSERT_NE(choices.textFileStream, nullptr);
-    ASSERT_NE(choices.kmlFileStream, nullptr);
-    EXPECT_EQ(choices.textFileHandle, fileno(choices.textFileStream));
-    std::fputs("text", choices.textFileStream);
-    std::fputs("kml", choices.kmlFileStream);
-    EXPECT_FALSE(fs::exists(dir / "out.txt"));  // not before the end
-    // The upload takes the record over.
-    TransformChoices taken = std::move(choices);
-    taken.CloseOutputs(true);
-    std::ifstream in(dir / "out.txt");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "text");
-    EXPECT_TRUE(fs::exists(dir / "out.kml"));
-    EXPECT_EQ(taken.textFileStream, nullptr);
-}
 
 TEST_F(TransformChoicesTest, FailedOpensAreMarkedAndAbandonedOutputsLeaveNothing) {
     TransformChoices choices;
