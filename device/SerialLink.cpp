@@ -1,6 +1,12 @@
 #include "device/SerialLink.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <exception>
+#include <thread>
 
 #include "platform/ComPortName.h"
 #include "platform/Trace.h"
@@ -100,6 +106,33 @@ bool SerialLink::ReadPort(void* buffer, std::uint32_t count, std::uint32_t* got)
         return false;
     }
     return channel_->Read(buffer, count, got);
+}
+
+bool SerialLink::WaitReadable(int timeoutMs, bool* hungUp) {
+    if (hungUp) {
+        *hungUp = false;
+    }
+    int fd = -1;
+    {
+        std::lock_guard lock(mutex_);
+        if (!channel_) {
+            return false;
+        }
+        // A descriptor of our own: the port may be closed meanwhile.
+        const int handle = channel_->PollHandle();
+        fd = handle >= 0 ? ::dup(handle) : -1;
+    }
+    if (fd < 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return true;
+    }
+    pollfd pfd{fd, POLLIN, 0};
+    const int r = ::poll(&pfd, 1, std::max(timeoutMs, 0));
+    ::close(fd);
+    if (hungUp && r > 0 && (pfd.revents & (POLLHUP | POLLERR)) != 0) {
+        *hungUp = true;
+    }
+    return r > 0;
 }
 
 bool SerialLink::WritePort(const void* buffer, std::uint32_t count, std::uint32_t* written) {

@@ -73,6 +73,12 @@ public:
     // port both fail with a count of 0 and touch nothing.
     bool ReadPort(void* buffer, std::uint32_t count, std::uint32_t* got);
     bool WritePort(const void* buffer, std::uint32_t count, std::uint32_t* written);
+    // Waits up to timeoutMs (real time) for input without holding the port:
+    // true when input may be there (or the port cannot be waited on), false
+    // when nothing came or the port is closed. *hungUp tells whether the far
+    // end of the line has gone (a device or bridge pulled); what it sent
+    // before may still be there to read.
+    bool WaitReadable(int timeoutMs, bool* hungUp = nullptr);
     // Drops pending input and output.
     bool PurgePort();
     // Purges and closes: 1 closed (the name returns to "COM1"), 0 when there

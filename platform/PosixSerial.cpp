@@ -77,6 +77,7 @@ bool ApplyLineSettings(int fd, int baud) {
 class PosixSerialChannel final : public SerialChannel {
 public:
     explicit PosixSerialChannel(int fd) : fd_(fd) {}
+    int PollHandle() const override { return fd_; }
     ~PosixSerialChannel() override { Close(); }
 
     bool Configure(int baud) override {

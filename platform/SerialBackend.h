@@ -23,6 +23,9 @@ public:
     virtual bool Purge() = 0;
     // Closes the port; later calls fail without effect.
     virtual bool Close() = 0;
+    // A descriptor that poll() can wait on for input, or -1 when the
+    // channel has none (callers then wait briefly and read).
+    virtual int PollHandle() const { return -1; }
 };
 
 class SerialBackend {

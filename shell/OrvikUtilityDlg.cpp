@@ -21,6 +21,7 @@
 #include "ui/Page.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
+#include "ui/templates/Template133.h"
 #include "ui/templates/Template147.h"
 
 using namespace dialog102;
@@ -218,6 +219,32 @@ void COrvikUtilityDlg::EnableDeviceTab() {
     devicePageTabEnabled = 1;
     tabControl.EnableItem(theUtility.devicePageTabIndex, true);
 }
+
+void COrvikUtilityDlg::ShowMemoryUsage(const std::string& text) {
+    if (CPageDeviceSetting* device = DevicePage()) device->SetDlgItemText(dialog133::kMemoryUsage, text);
+}
+
+void COrvikUtilityDlg::LockForLogUpload(bool lock) {
+    devicePageTabEnabled = lock ? 0 : 1;
+    tabControl.EnableItem(theUtility.devicePageTabIndex, !lock);
+    EnableMainButtons(MainButtons::PageCommands, !lock);
+    if (CPageDeviceSetting* device = DevicePage()) {
+        device->EnableDlgItem(dialog133::kConnect, !lock);
+        device->EnableDlgItem(dialog133::kWriteName, !lock);
+    }
+}
+
+void COrvikUtilityDlg::DisconnectLogger() {
+    if (CPageDeviceSetting* device = DevicePage()) {
+        device->notConnected = 0;
+        device->ToggleConnection();
+    }
+}
+
+// The format page's writer is not linked into this window yet: no KML.
+bool COrvikUtilityDlg::WriteKml(const std::string&, const std::string&) { return false; }
+
+bool COrvikUtilityDlg::ConvertWithPhotos(const std::string&, const std::string&, const std::string&) { return false; }
 
 void COrvikUtilityDlg::EnableFirmwareDownload() {
     if (CPageDownloadFW* firmware = FirmwarePage()) firmware->EnableDlgItem(dialog147::kDownload, true);

@@ -52,6 +52,12 @@ public:
     void PumpMessages() override;
     void SelectTab(int n) override;
     void ShowCurrentTab() override;
+    void ShowMemoryUsage(const std::string& text) override;
+    void LockForLogUpload(bool lock) override;
+    void DisconnectLogger() override;
+    bool WriteKml(const std::string& trlPath, const std::string& kmlPath) override;
+    bool ConvertWithPhotos(const std::string& trlPath, const std::string& kmlPath,
+                           const std::string& photoFolder) override;
     void EnableButtons(bool ok, bool cancel, bool applyAll, bool defaultAll);
 
     // Handlers of the message map.

@@ -241,6 +241,11 @@ std::vector<std::uint8_t> DeviceState::ReadMemory(std::uint32_t address, std::ui
     return {memory_.begin() + address, memory_.begin() + address + static_cast<std::ptrdiff_t>(n)};
 }
 
+std::vector<std::pair<std::uint32_t, std::uint32_t>> DeviceState::ReadRequests() const {
+    std::lock_guard lock(mutex_);
+    return readRequests_;
+}
+
 int DeviceState::EraseCount() const {
     std::lock_guard lock(mutex_);
     return eraseCount_;
@@ -326,6 +331,9 @@ Replies DeviceState::AnswerPmtk400(const DeviceProfile& p) {
     return {Ack("400", kFlagDone)};
 }
 
+// What a logger that outputs positions sends between its replies.
+constexpr const char* kPositionSentence = "GPGGA,120000.000,3530.0000,N,13915.0000,E,1,08,1.0,100.0,M,0.0,M,,";
+
 Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
     const auto& f = sentence.fields;
     if (f.empty()) {
@@ -408,6 +416,10 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
                 length > kLogMemorySize - address) {
                 return {Ack182(command, kFlagFailed)};
             }
+            readRequests_.emplace_back(address, length);
+            if (p.stallReads) {
+                return {};
+            }
             static const char kHex[] = "0123456789ABCDEF";
             Replies replies;
             for (std::uint32_t offset = 0; offset < length; offset += kReadPacketBytes) {
@@ -419,7 +431,19 @@ Replies DeviceState::AnswerPmtk182(const Sentence& sentence) {
                     body += kHex[b >> 4];
                     body += kHex[b & 0x0F];
                 }
-                replies.push_back(Reply::Sentence(body));
+                if (p.nmeaBetweenPackets) {
+                    replies.push_back(Reply::Sentence(kPositionSentence));
+                }
+                if (address + offset == p.corruptPacketOnce) {
+                    // Sent once with a checksum one off; the next read of it is right.
+                    replies.push_back(Reply::Raw(FrameWithChecksum(body, static_cast<std::uint8_t>(Checksum(body) ^ 1))));
+                    profile_.corruptPacketOnce = DeviceProfile::kNoPacket;
+                } else {
+                    replies.push_back(Reply::Sentence(body));
+                }
+            }
+            if (p.firstPacketDelayMs > 0 && !replies.empty()) {
+                replies.front() = replies.front().After(p.firstPacketDelayMs);
             }
             return replies;
         }

@@ -35,7 +35,10 @@
 //   $PMTK182,10 / 11    -> $PMTK001,182,10/11,3         (recording on / off)
 //   $PMTK182,6,1        -> $PMTK001,182,6,3 after the erase time
 //   $PMTK182,7,addr,len -> $PMTK182,8,<addr, 8 hex digits>,<data in hex>,
-//                          one sentence per 2048 bytes (at most 64 KiB)
+//                          one sentence per 2048 bytes (at most 64 KiB);
+//                          the read-out faults of the profile act on these
+//                          (a corrupt checksum once, no answer, a late first
+//                          packet, $GPGGA sentences between the packets)
 //   $PMTK182,14,<baud>  -> $PMTK001,182,14,3
 //   $PMTK492            -> $PMTK592,<12 hex digits>     (Bluetooth address)
 //   $PMTK392,<6>,<6>    -> $PMTK001,392,3 and $PMTK010,001; the 12 digits
@@ -58,6 +61,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -91,6 +95,13 @@ struct DeviceProfile {
     bool bluetooth = false;
     std::string btAddress = "0016A4000001";
     int fixIntervalMs = 1000;  // set by PMTK220
+    // Faults of the log read-out (command 7), each a knob of its own.
+    std::uint32_t corruptPacketOnce = kNoPacket;  // the packet at this address goes out once with a wrong checksum
+    bool stallReads = false;                      // reads get no answer at all
+    int firstPacketDelayMs = 0;                   // the first packet of every read comes this late
+    bool nmeaBetweenPackets = false;              // a position sentence before every packet, as a logger
+                                                  // that outputs positions sends
+    static constexpr std::uint32_t kNoPacket = 0xFFFFFFFF;
 };
 
 // Size of the logger's log memory.
@@ -142,6 +153,8 @@ public:
 
     // What the program did.
     int EraseCount() const;
+    // Every read request taken (address, length), in order.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> ReadRequests() const;
     int WriteNameCount() const;
     std::vector<int> OrvikCodes() const;  // every $ORVIK731 code taken, in order
 
@@ -161,6 +174,7 @@ private:
     std::vector<std::uint8_t> memory_;
     int eraseCount_ = 0;
     int writeNameCount_ = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> readRequests_;
     std::vector<int> orvikCodes_;
 };
 

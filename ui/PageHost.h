@@ -4,6 +4,8 @@
 // on the UI thread; workers hand theirs to the UI thread first.
 #pragma once
 
+#include <string>
+
 class CommandEngine;
 class SerialLink;
 
@@ -34,6 +36,22 @@ public:
     virtual void PumpMessages() = 0;
     virtual void SelectTab(int n) = 0;
     virtual void ShowCurrentTab() = 0;
+    // Shows the logger's free record count in the update page's memory-usage
+    // field.
+    virtual void ShowMemoryUsage(const std::string& text) = 0;
+    // Locks (or unlocks) what must not be used while the log upload runs:
+    // the update page's tab, the buttons Default All, OK, Cancel and Apply
+    // All, and the update page's Connect and Write Name.
+    virtual void LockForLogUpload(bool lock) = 0;
+    // Disconnects the logger as the update page does ($ORVIK731,2, port
+    // closed); the user connects again there.
+    virtual void DisconnectLogger() = 0;
+    // The format page's KML writer for a .trl file; false when the file could
+    // not be converted or no writer is present.
+    virtual bool WriteKml(const std::string& trlPath, const std::string& kmlPath) = 0;
+    // The photo page's KML with photo links; false as WriteKml.
+    virtual bool ConvertWithPhotos(const std::string& trlPath, const std::string& kmlPath,
+                                   const std::string& photoFolder) = 0;
 
 protected:
     ~PageHost() = default;

@@ -25,6 +25,11 @@
 #include "ui/templates/Template135.h"
 #include "ui/templates/Template145.h"
 #include "ui/templates/Template147.h"
+#include "ui/templates/Template144.h"
+#include "ui/templates/Template146.h"
+#include "tracklog/PageMTKTracklogSetting.h"
+#include "tracklog/StepByStepDlg.h"
+#include "tracklog/TrackLogFileStatusDlg.h"
 
 namespace {
 
@@ -148,6 +153,31 @@ TEST_F(AccessibleNamesTest, EveryControlOfTheTrackLogPageHasAName) {
     }
     EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kInterval)), "Log by Time");
     EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kUploadProgress)), "Upload Device Track Log Data to PC");
+}
+
+// Every control a user can reach on the logger page and the upload's
+// dialogs is named: by its own text, or by the name the dialog gives it.
+void ExpectEveryControlNamed(const platform::Dialog& dialog) {
+    for (const auto& c : dialog.Template().controls) {
+        if (c.id == platform::kNoId || !(c.style & platform::kVisible)) continue;
+        if (c.kind == platform::ControlKind::Static || c.kind == platform::ControlKind::GroupBox) continue;
+        QWidget* w = dialog.GetDlgItem(c.id);
+        ASSERT_NE(w, nullptr) << c.id;
+        const std::string name = AccessibleName(w);
+        EXPECT_FALSE(name.empty() && LabelledBy(w).empty()) << "dialog " << dialog.Template().id << " control " << c.id;
+    }
+}
+
+TEST_F(AccessibleNamesTest, TheLoggerPageAndTheUploadDialogsNameEveryControl) {
+    ExpectEveryControlNamed(*window->LoggerPage());
+    CStepByStepDlg transform;
+    ASSERT_TRUE(transform.Create(static_cast<QWidget*>(nullptr)));
+    ExpectEveryControlNamed(transform);
+    EXPECT_EQ(AccessibleName(transform.GetDlgItem(dialog144::kBrowseTrackLog)), "TrackLog File Directory");
+    CTrackLogFileStatusDlg status;
+    ASSERT_TRUE(status.Create(static_cast<QWidget*>(nullptr)));
+    ExpectEveryControlNamed(status);
+    EXPECT_EQ(AccessibleName(status.GetDlgItem(dialog146::kFileList)), "Track Log File Status");
 }
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include "tracklog/BlockTransfer.h"
 #include "tracklog/WaypointDownload.h"
 #include "tracklog/TrackLogSettings.h"
+#include "tracklog/TrackLogFileStatusDlg.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template100.h"
 #include "ui/templates/Template102.h"
@@ -31,7 +32,11 @@
 #include "ui/templates/Template134.h"
 #include "ui/templates/Template135.h"
 #include "ui/templates/Template145.h"
+#include "ui/templates/Template143.h"
+#include "ui/templates/Template144.h"
 #include "ui/templates/Template147.h"
+#include "tracklog/PageMTKTracklogSetting.h"
+#include "tracklog/StepByStepDlg.h"
 
 namespace {
 
@@ -120,6 +125,33 @@ const std::vector<StaticTexts> kTrackLogPage = {
     {dialog130::kUploadPercent, {}, {"0%", "100%"}},
     {dialog130::kClearLabel, {}, {"Clear Device Track Log Data"}},
     {dialog130::kClearPercent, {}, {"0%", "100%"}},
+};
+// The logger settings page's status lines show the page's own texts.
+const std::vector<StaticTexts> kLoggerPage = {
+    {dialog143::kSettingStatus,
+     {331, 335, 336, 337, 379},
+     {"Connection to Device Failed", "Reading Record Mode Settings....", "Updating Record Mode Settings....",
+      "Update Setting Successfully.", "Log Interval Setting....", "Log Distance Setting....",
+      "Record Mode Setting....", "Apply Setting Successfully.", "Setting Failed! The device did not confirm it.",
+      "Setting  Status Messasge"}},
+    {dialog143::kProcessStatus,
+     {338, 339, 340, 341, 342, 392},
+     {"Clear Failed! No Device Connected! ", "Clearing Device Track Log Data....",
+      "Clear Device Track Log Data Successfully.", "Clear Failed! The device did not confirm the erase.",
+      "Cleared. The free record count could not be read.", "Upload/Clear Status Message",
+      "Uploading Device Track Log Data....", "Upload Cancelled.", "Total mins: 59, secs: 59",
+      "Upload Completed. Total mins: 59, secs: 59", "Upload Failed! The device stopped answering.",
+      "Upload Failed! No Device Connected! ", "Upload Failed! The device was disconnected. ",
+      "Upload Failed! The read request could not be sent. ", "Upload Failed! Mirel.trl could not be written. "}},
+    {dialog143::kUploadPercent, {}, {"0%", "100%"}},
+    {dialog143::kIntervalUnit, {328}, {"Sec."}},
+    {dialog143::kDistanceUnit, {330, 396}, {"Meter", "Feet"}},
+    {dialog143::kUploadLabel, {343}, {"Upload Device Track Log Data to PC"}},
+    {dialog143::kClearLabel, {344}, {"Clear Device Track Log Data"}},
+};
+const std::vector<StaticTexts> kTransformDialog = {
+    {dialog144::kPrompt, {348}, {"Please select the directory:"}},
+    {dialog144::kTrackLogLabel, {349}, {"TrackLog File Directory"}},
 };
 const std::vector<StaticTexts> kAboutBox = {
     {dialog100::kCopyright, {385}},
@@ -213,6 +245,7 @@ TEST_F(StatusTextFitTest, EveryPageStaticShowsAllOfEachOfItsTexts) {
     const CPage* waypoints = window->Page(COrvikUtilityDlg::kSlotWayPoint);
     ExpectTextsFit(*waypoints, kWaypointPage);
     ExpectTextsFit(*window->Page(COrvikUtilityDlg::kSlotTrackLogSetting), kTrackLogPage);
+    ExpectTextsFit(*window->LoggerPage(), kLoggerPage);
     ExpectFieldTextsFit(*waypoints, kWaypointFields);
 }
 
@@ -241,6 +274,16 @@ TEST_F(StatusTextFitTest, EveryPageShowsAllOfItsControlsTexts) {
         SCOPED_TRACE("slot " + std::to_string(slot));
         ExpectControlsFit(*fake.window->Page(slot));
     }
+}
+
+TEST_F(StatusTextFitTest, TheUploadDialogsShowAllOfTheirTexts) {
+    CStepByStepDlg dialog;
+    ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr)));
+    ExpectTextsFit(dialog, kTransformDialog);
+    ExpectControlsFit(dialog);
+    CTrackLogFileStatusDlg status;
+    ASSERT_TRUE(status.Create(static_cast<QWidget*>(nullptr)));
+    ExpectControlsFit(status);
 }
 
 TEST_F(StatusTextFitTest, TheAboutBoxShowsAllOfItsTexts) {

@@ -1,0 +1,112 @@
+// The logger settings without a window: the list tables against the worked
+// values, what an Apply sends, the logger's replies (framed by the
+// simulator's own code), the free record count, and the outputs of the
+// "Transform to File" choices.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "sim/Framing.h"
+#include "tracklog/LoggerOptions.h"
+#include "tracklog/TransformChoices.h"
+
+namespace fs = std::filesystem;
+using namespace logger;
+
+TEST(LoggerOptionsTest, ListEntriesAndTheirValues) {
+    // Interval entries in tenths of a second; 5 and unknown values fall to "5".
+    const int intervals[] = {10, 50, 100, 150, 300, 600, 1200};
+    for (int row = 0; row < 7; ++row) {
+        EXPECT_EQ(IntervalTenths(row), intervals[row]) << row;
+        EXPECT_EQ(IntervalToComboIndex(0, intervals[row] / 10), row) << row;
+    }
+    EXPECT_EQ(IntervalTenths(-1), -1);
+    EXPECT_EQ(IntervalTenths(7), -1);
+    EXPECT_EQ(IntervalToComboIndex(0, 7), 1);
+    // Distance entries: metres in the list, tenths of a metre (or of the
+    // feet converted) in the tables.
+    const int metres[] = {50, 100, 150, 300, 500, 1000};
+    const int imperial[] = {152, 304, 457, 914, 1524, 3048};
+    for (int row = 0; row < 6; ++row) {
+        EXPECT_EQ(DistanceTenths(row, false), metres[row] * 10) << row;
+        EXPECT_EQ(DistanceTenths(row, true), imperial[row]) << row;
+        // A foot is 0.3048 m: the imperial table is the list's feet, truncated.
+        EXPECT_EQ(imperial[row], static_cast<int>(metres[row] * 3.048)) << row;
+        EXPECT_EQ(IntervalToComboIndex(1, metres[row]), row) << row;
+    }
+    EXPECT_EQ(DistanceTenths(6, false), -1);
+    EXPECT_EQ(IntervalToComboIndex(1, 77), 0);
+    EXPECT_EQ(IntervalToComboIndex(2, 100), 0);
+}
+
+TEST(LoggerOptionsTest, ApplySendsOnlyChangedNonZeroOptions) {
+    EXPECT_EQ(SettingsToSend({50, 1000, 2}, {0, 0, 0}), (std::vector<Setting>{{3, 50}, {4, 1000}, {6, 2}}));
+    EXPECT_TRUE(SettingsToSend({0, 0, 2}, {50, 1000, 2}).empty());  // recording off sends nothing
+}
+
+TEST(LoggerOptionsTest, RepliesAsTheLoggerFramesThem) {
+    const std::string ack = sim::Frame("PMTK001,182,1,3");
+    EXPECT_TRUE(IsAcknowledged(ack, 1));
+    EXPECT_FALSE(IsAcknowledged(ack, 6));
+    EXPECT_TRUE(IsAcknowledged(sim::Frame("PMTK001,182,6,3"), 6));
+    for (const char* refused : {"PMTK001,182,1,2", "PMTK001,182,1,1", "PMTK001,182,1,0", "PMTK001,182,11,3",
+                                "PMTK001,400,3", "PMTK182,3,3,50"}) {
+        EXPECT_FALSE(IsAcknowledged(sim::Frame(refused), 1)) << refused;
+    }
+    EXPECT_FALSE(IsAcknowledged("Not Connected", 1));
+    EXPECT_FALSE(IsAcknowledged("$PMTK001,182,1,3", 1));  // not yet ended
+
+    EXPECT_EQ(OptionValue(sim::Frame("PMTK182,3,3,50"), 3, false), 50u);
+    EXPECT_EQ(OptionValue(sim::Frame("PMTK182,3,4,1500"), 4, false), 1500u);
+    EXPECT_EQ(OptionValue(sim::Frame("PMTK182,3,8,00001000"), 8, true), 0x1000u);
+    EXPECT_EQ(OptionValue(sim::Frame("PMTK182,3,6,7"), 6, false), 7u);
+    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,4,1500"), 3, false));  // another item
+    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,3,5x"), 3, false));
+    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,3,"), 3, false));
+    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,3,99999999999"), 3, false));
+    EXPECT_FALSE(OptionValue("Not Connected", 3, false));
+
+    EXPECT_EQ(ShownRecordMode(1), 1);
+    EXPECT_EQ(ShownRecordMode(2), 2);
+    EXPECT_EQ(ShownRecordMode(0), 1);
+    EXPECT_EQ(ShownRecordMode(7), 1);
+}
+
+TEST(LoggerOptionsTest, FreeRecordCountNeverWraps) {
+    EXPECT_EQ(FreeRecordCount(0x1000), 130816u);
+    EXPECT_EQ(FreeRecordText(FreeRecordCount(0x1000)), "130816");
+    EXPECT_EQ(FreeRecordCount(0), 131072u);
+    EXPECT_EQ(FreeRecordCount(0x1FFFF0), 1u);
+    EXPECT_EQ(FreeRecordText(FreeRecordCount(0x1FFFF0)), "0");
+    EXPECT_EQ(FreeRecordCount(0x1FFFE0), 2u);
+    EXPECT_EQ(FreeRecordText(2), "2");
+    EXPECT_EQ(FreeRecordCount(0x200000), 0u);
+    EXPECT_EQ(FreeRecordCount(0x200010), 0u);
+    EXPECT_EQ(FreeRecordCount(0xFFFFFFFF), 0u);
+    EXPECT_EQ(FreeRecordText(0), "0");
+}
+
+class TransformChoicesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("pellora-choices-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+TEST_F(TransformChoicesTest, FailedOpensAreMarkedAndAbandonedOutputsLeaveNothing) {
+    TransformChoices choices;
+    choices.textFilePath = (dir / "missing" / "out.txt").string();
+    choices.kmlFilePath = (dir / "gone.kml").string();
+    choices.OpenOutputs(true, true);
+    EXPECT_EQ(choices.textFileStream, nullptr);
+    EXPECT_EQ(choices.textFileHandle, -1);
+    ASSERT_NE(choices.kmlFileStream, nullptr);
+    choices.CloseOutputs(false);
+    EXPECT_TRUE(fs::is_empty(dir));
+}

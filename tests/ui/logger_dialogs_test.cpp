@@ -1,0 +1,267 @@
+// The upload's dialogs with scripted choosers: "Transform to File" refuses
+// OK without a folder and records each combination of choices, also when a
+// worker shows it; the file-status list is filled from a worker thread, widens
+// to its longest line and is freed only after its own OK handler returned.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QPointer>
+#include <QTimer>
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include "FakeWindow.h"
+#include "UiTestUtil.h"
+#include "platform/Controls.h"
+#include "platform/Ui.h"
+#include "shell/OrvikUtilityDlg.h"
+#include "tracklog/PageMTKTracklogSetting.h"
+#include "tracklog/StepByStepDlg.h"
+#include "tracklog/TrackLogFileStatusDlg.h"
+#include "ui/templates/Template144.h"
+#include "ui/templates/Template146.h"
+
+namespace fs = std::filesystem;
+using namespace dialog144;
+
+namespace {
+
+class StepByStepTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("pellora-steps-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr)));
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    void Check(int id, bool on) {
+        dialog.CheckDlgButton(id, on);
+        dialog.SendCommand(id);
+    }
+
+    platform::ScriptedUi ui;
+    platform::ScopedUi uiScope{ui};
+    fs::path dir;
+    CStepByStepDlg dialog;
+};
+
+TEST_F(StepByStepTest, OkWithoutAFolderIsRefused) {
+    dialog.SendCommand(kOk);
+    const auto calls = ui.Calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].kind, "message");
+    EXPECT_EQ(calls[0].text, "Please select the track log file directory.");
+    EXPECT_EQ(calls[0].caption, "Pellora Update");
+    EXPECT_EQ(calls[0].type, platform::mb::kIconStop);
+    EXPECT_EQ(dialog.ModalResult(), 0);
+    EXPECT_TRUE(dialog.IsWindowVisible() || dialog.HasWindow());
+
+    // A second browse that is cancelled clears the choice again, but keeps
+    // the folder shown.
+    ui.QueueFolderAnswer(dir.string());
+    dialog.SendCommand(kBrowseTrackLog);
+    EXPECT_EQ(dialog.GetWriteTotalLog(), 1);
+    ui.QueueFolderAnswer("");
+    dialog.SendCommand(kBrowseTrackLog);
+    EXPECT_EQ(dialog.GetWriteTotalLog(), 0);
+    EXPECT_EQ(dialog.GetTrackLogDirectory(), dir.string());
+    EXPECT_EQ(dialog.GetDlgItemText(kTrackLogFolder), dir.string());
+    dialog.SendCommand(kOk);
+    EXPECT_EQ(ui.MessageTexts().size(), 2u);
+}
+
+struct ChoiceCase {
+    const char* name;
+    bool writeTotal;
+    bool combine;  // check "Combine JPG file" and choose a photo folder
+    bool kml;      // check the KML box and choose a path
+    bool text;
+    int combinePhoto;
+    bool kmlOpened;
+    bool textOpened;
+};
+
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
+
+class StepByStepChoicesTest : public StepByStepTest, public ::testing::WithParamInterface<ChoiceCase> {};
+
+TEST_P(StepByStepChoicesTest, OkRecordsTheChoices) {
+    const ChoiceCase& c = GetParam();
+    ui.QueueFolderAnswer(dir.string());
+    dialog.SendCommand(kBrowseTrackLog);
+    if (c.writeTotal) Check(kWriteTotal, true);
+    if (c.combine) {
+        Check(kCombineJpg, true);
+        ui.QueueFolderAnswer((dir / "photos").string());
+        dialog.SendCommand(kBrowsePhoto);
+    }
+    if (c.kml) {
+        Check(kKmlFile, true);
+        ui.QueueFileAnswer((dir / "out.kml").string());
+        dialog.SendCommand(kBrowseKml);
+    }
+    if (c.text) {
+        Check(kTextFile, true);
+        ui.QueueFileAnswer((dir / "out.txt").string());
+        dialog.SendCommand(kBrowseText);
+    }
+    dialog.SendCommand(kOk);
+    EXPECT_EQ(dialog.ModalResult(), platform::kIdOk);
+    EXPECT_EQ(dialog.GetWriteTotalLog(), 1);
+    EXPECT_EQ(dialog.GetTrackLogDirectory(), dir.string());
+    EXPECT_EQ(dialog.GetTransformOption(), c.writeTotal ? 1 : 0);
+    EXPECT_EQ(dialog.GetCombinePhoto(), c.combinePhoto);
+    EXPECT_EQ(dialog.GetPhotoDirectory(), c.combine ? (dir / "photos").string() : "");
+    EXPECT_EQ(dialog.kmlFileStream != nullptr, c.kmlOpened);
+    EXPECT_EQ(dialog.kmlFileHandle > 0, c.kmlOpened);
+    EXPECT_EQ(dialog.textFileStream != nullptr, c.textOpened);
+    EXPECT_EQ(dialog.sourceFileStream, nullptr);
+    EXPECT_TRUE(ui.MessageTexts().empty());
+    for (const auto& call : ui.Calls()) {
+        if (call.kind != "save") continue;
+        EXPECT_TRUE(call.request.overwritePrompt);
+        EXPECT_TRUE(call.request.fileName == "*.kml" || call.request.fileName == "*.txt");
+    }
+    dialog.CloseOutputs(true);
+    EXPECT_EQ(fs::exists(dir / "out.kml"), c.kmlOpened);
+    EXPECT_EQ(fs::exists(dir / "out.txt"), c.textOpened);
+}
+
+INSTANTIATE_TEST_SUITE_P(Combinations, StepByStepChoicesTest,
+                         ::testing::Values(ChoiceCase{"FolderOnly", false, false, false, false, 0, false, false},
+                                           ChoiceCase{"WriteTotal", true, false, false, false, 0, false, false},
+                                           ChoiceCase{"Kml", false, false, true, false, 0, true, false},
+                                           ChoiceCase{"Text", false, false, false, true, 0, false, true},
+                                           ChoiceCase{"PhotosTakeTheKml", true, true, true, false, 1, false, false},
+                                           ChoiceCase{"Everything", true, true, true, true, 1, false, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StepByStepTest, PhotoFolderOnlyWhileCombineIsChecked) {
+    ui.QueueFolderAnswer((dir / "photos").string());
+    dialog.SendCommand(kBrowsePhoto);
+    EXPECT_TRUE(ui.Calls().empty());
+    EXPECT_EQ(dialog.GetCombinePhoto(), 0);
+    Check(kCombineJpg, true);
+    dialog.SendCommand(kBrowsePhoto);
+    EXPECT_EQ(dialog.GetCombinePhoto(), 1);
+    EXPECT_EQ(dialog.GetDlgItemText(kPhotoFolder), (dir / "photos").string());
+    Check(kCombineJpg, false);
+    EXPECT_EQ(dialog.GetCombinePhoto(), 0);
+    EXPECT_EQ(dialog.GetPhotoDirectory(), "");
+    EXPECT_EQ(dialog.GetDlgItemText(kPhotoFolder), "");
+    // Unchecking an output forgets its path.
+    Check(kKmlFile, true);
+    ui.QueueFileAnswer((dir / "a.kml").string());
+    dialog.SendCommand(kBrowseKml);
+    EXPECT_EQ(dialog.kmlFilePath, (dir / "a.kml").string());
+    Check(kKmlFile, false);
+    EXPECT_EQ(dialog.kmlFilePath, "");
+    EXPECT_EQ(dialog.GetDlgItemText(kKmlPath), "");
+}
+
+TEST(StepByStepWorkerTest, AWorkerWaitsWhileTheUiThreadRunsTheDialog) {
+    platform::ScriptedUi ui;
+    platform::ScopedUi uiScope{ui};
+    ui.QueueFolderAnswer("/tmp");
+    // The UI thread answers the dialog once it is up.
+    QTimer driver;
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* widget = qobject_cast<platform::DialogWidget*>(QApplication::activeModalWidget());
+        if (!widget) return;
+        auto* dlg = dynamic_cast<CStepByStepDlg*>(widget->Owner());
+        if (!dlg) return;
+        driver.stop();
+        dlg->CheckDlgButton(kWriteTotal, true);
+        dlg->SendCommand(kWriteTotal);
+        dlg->SendCommand(kBrowseTrackLog);
+        dlg->SendCommand(kOk);
+    });
+    driver.start(5);
+    TransformChoices choices;
+    std::atomic<int> result{-100};
+    std::thread worker([&] { result = CStepByStepDlg::ShowFromWorker(choices); });
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return result.load() != -100; }, std::chrono::seconds(20)));
+    worker.join();
+    EXPECT_EQ(result.load(), platform::kIdOk);
+    EXPECT_EQ(choices.GetTrackLogDirectory(), "/tmp");
+    EXPECT_EQ(choices.GetWriteTotalLog(), 1);
+    EXPECT_EQ(choices.GetTransformOption(), 1);
+}
+
+class StatusDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(fake.Start());
+        logger = fake.window->LoggerPage();
+    }
+    testsupport::FakeWindow fake;
+    CPageMTKTracklogSetting* logger = nullptr;
+};
+
+TEST_F(StatusDialogTest, AWorkerFillsTheListThatWidensToItsLongestLine) {
+    CTrackLogFileStatusDlg* dlg = logger->OpenStatusDialog();
+    ASSERT_NE(dlg, nullptr);
+    EXPECT_FALSE(dlg->IsWindowVisible());
+    EXPECT_FALSE(dlg->IsDlgItemEnabled(dialog146::kOk));
+    const std::string longLine = "/home/user/tracks/" + std::string(300, 'x') + "/Orvik_20240601_120000.trl";
+    std::thread worker([&] {
+        for (int i = 0; i < 50; ++i) dlg->AddLine("/home/user/tracks/line" + std::to_string(i) + ".trl");
+        dlg->AddLine(longLine);
+    });
+    worker.join();
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return dlg->fileList.GetCount() == 51; }, std::chrono::seconds(5)));
+    auto* list = dlg->Item<platform::ListBoxWidget>(dialog146::kFileList);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->item(50)->text().toStdString(), longLine);
+    EXPECT_EQ(dlg->fileList.GetHorizontalExtent(), dlg->fileList.TextExtent(longLine));
+    EXPECT_GT(dlg->fileList.GetHorizontalExtent(), list->width());
+}
+
+TEST_F(StatusDialogTest, OkHasTheDialogFreedAfterItsHandlerReturned) {
+    // Without a dialog the message does nothing.
+    logger->SendMessage(kWmCloseStatusDialog);
+    EXPECT_EQ(logger->fileStatusDialog, nullptr);
+
+    CTrackLogFileStatusDlg* dlg = logger->OpenStatusDialog();
+    dlg->ShowWindow(true);
+    dlg->EnableDlgItem(dialog146::kOk, true);
+    QPointer<QWidget> window = dlg->GetWidget();
+    dlg->SendCommand(dialog146::kOk);
+    // Forgotten at once, hidden, and still alive until the handler is done.
+    EXPECT_EQ(logger->fileStatusDialog, nullptr);
+    ASSERT_FALSE(window.isNull());
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return window.isNull(); }, std::chrono::seconds(5)));
+
+    // The next upload's dialog replaces one still open.
+    CTrackLogFileStatusDlg* first = logger->OpenStatusDialog();
+    QPointer<QWidget> firstWindow = first->GetWidget();
+    CTrackLogFileStatusDlg* second = logger->OpenStatusDialog();
+    EXPECT_EQ(logger->fileStatusDialog.get(), second);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return firstWindow.isNull(); }, std::chrono::seconds(5)));
+    // Esc takes the base behaviour: no close request reaches the page.
+    second->HandleEscape();
+    EXPECT_EQ(logger->fileStatusDialog.get(), second);
+}
+
+TEST_F(StatusDialogTest, TheWatchdogStopsTheReceiveAndClearsTheBuffer) {
+    logger->stopReceive = 0;
+    logger->receiveActive = 1;
+    logger->receiveBuffer[100] = 'x';
+    EXPECT_EQ(logger->StartWatchdogTimer(15000, 1324), 1324u);
+    EXPECT_TRUE(logger->IsTimerRunning(1324));
+    EXPECT_EQ(logger->blockTimedOut, 0);
+    logger->OnTimer(1324);
+    EXPECT_FALSE(logger->IsTimerRunning(1324));
+    EXPECT_EQ(logger->blockTimedOut, 1);
+    EXPECT_EQ(logger->stopReceive, 1);
+    EXPECT_EQ(logger->receiveActive, 0);
+    EXPECT_EQ(logger->receiveBuffer[100], 0);
+    EXPECT_FALSE(logger->StopWatchdogTimer(1324));
+    logger->StartWatchdogTimer(15000, 1324);
+    EXPECT_TRUE(logger->StopWatchdogTimer(1324));
+}
+
+}  // namespace
