@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -37,16 +38,35 @@ CStdioFile::CStdioFile(const std::string& fileName, unsigned openFlags) {
 }
 
 CStdioFile::~CStdioFile() {
-    if (stream_ && std::fclose(stream_) != 0) {
+    if (stream_ && !Finish()) {
         platform::TraceF("Closing %s failed: %s\n", path_.c_str(), std::strerror(errno));
     }
+}
+
+bool CStdioFile::Finish() {
+    std::FILE* stream = stream_;
     stream_ = nullptr;
+    const bool closed = std::fclose(stream) == 0;
+    int error = closed ? 0 : errno;
+    if (tempPath_.empty()) {
+        errno = error;
+        return closed;
+    }
+    const bool renamed = closed && ::rename(tempPath_.c_str(), path_.c_str()) == 0;
+    if (!renamed) {
+        if (closed) {
+            error = errno;
+        }
+        ::unlink(tempPath_.c_str());
+    }
+    tempPath_.clear();
+    errno = error;
+    return renamed;
 }
 
 bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileException* error) {
     if (stream_) {
-        std::fclose(stream_);
-        stream_ = nullptr;
+        Finish();
     }
     auto fail = [&](int code) {
         if (error) {
@@ -78,7 +98,27 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
             osFlags |= O_TRUNC;
         }
     }
-    const int fd = ::open(fileName.c_str(), osFlags, 0666);
+    // Written afresh: a new file beside the name, renamed into place on close.
+    std::string tempPath;
+    int fd = -1;
+    if ((openFlags & kAccessMask) == modeWrite && (osFlags & O_TRUNC)) {
+        struct stat target {};
+        if (::lstat(fileName.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+            return fail(EISDIR);
+        }
+        const std::size_t slash = fileName.find_last_of('/');
+        const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : fileName.substr(0, slash));
+        static std::atomic<unsigned> counter{0};
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            tempPath = folder + "/.pellora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
+            fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) {
+                break;
+            }
+        }
+    } else {
+        fd = ::open(fileName.c_str(), osFlags, 0666);
+    }
     if (fd < 0) {
         return fail(errno);
     }
@@ -86,9 +126,13 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     if (!stream) {
         const int code = errno;
         ::close(fd);
+        if (!tempPath.empty()) {
+            ::unlink(tempPath.c_str());
+        }
         return fail(code);
     }
     stream_ = stream;
+    tempPath_ = std::move(tempPath);
     textMode_ = (openFlags & typeBinary) == 0;
     path_ = fileName;
     return true;
@@ -98,9 +142,7 @@ void CStdioFile::Close() {
     if (!stream_) {
         return;
     }
-    std::FILE* stream = stream_;
-    stream_ = nullptr;
-    if (std::fclose(stream) != 0) {
+    if (!Finish()) {
         ThrowError(errno, "Cannot close");
     }
 }

@@ -58,6 +58,12 @@ public:
                       CFileException* error = nullptr);
     // Flushes and closes; throws CFileException when the data could not be
     // written. Closing a closed file does nothing.
+    //
+    // A file opened to be created and written afresh (modeCreate with
+    // modeWrite, without modeNoTruncate) is written to a new file beside the
+    // name and put in place by rename when it is closed, so a link standing
+    // at the name is replaced, never written through, and a failed write
+    // leaves the old file as it was.
     virtual void Close();
     bool IsOpen() const { return stream_ != nullptr; }
     const std::string& GetFilePath() const { return path_; }
@@ -84,9 +90,14 @@ protected:
     [[noreturn]] void ThrowError(int error, const char* what) const;
 
 private:
+    // Closes the stream and, for a file written afresh, renames the new file
+    // into place; false (errno set) when either fails.
+    bool Finish();
+
     std::FILE* stream_ = nullptr;
     bool textMode_ = false;
     std::string path_;
+    std::string tempPath_;  // the new file while one is written afresh
 };
 
 class CStdioFileEx : public CStdioFile {
