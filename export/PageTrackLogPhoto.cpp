@@ -1,10 +1,10 @@
 #include "export/PageTrackLogPhoto.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "device/Sentence.h"
 #include "export/PhotoCSDlg.h"
 #include "export/PhotoKml.h"
 #include "platform/Ui.h"
@@ -152,23 +152,7 @@ void CPageTrackLogPhoto::DefaultAll() {
 void CPageTrackLogPhoto::ClearResetFlag() { theUtility.photoZoneReset = 0; }
 
 int CPageTrackLogPhoto::HexToInt(const std::string& text) {
-    std::string upper = text;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    std::size_t i = upper.compare(0, 2, "0X") == 0 ? 2 : 0;
-    unsigned value = 0;
-    for (; i < upper.size(); ++i) {
-        const char c = upper[i];
-        unsigned digit = 0;
-        if (c >= '0' && c <= '9') {
-            digit = static_cast<unsigned>(c - '0');
-        } else if (c >= 'A' && c <= 'F') {
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        } else {
-            break;
-        }
-        value = value * 16 + digit;
-    }
-    return static_cast<int>(value);
+    return static_cast<int>(sentence::HexToInt(std::string_view(text)));
 }
 
 std::string CPageTrackLogPhoto::SourcePath() const {

@@ -2,11 +2,10 @@
 
 #include <QLineEdit>
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
-#include "support/ProcessZone.h"
+#include "export/TimeZoneRule.h"
 #include "support/UtilityManager.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template145.h"
@@ -15,7 +14,7 @@ using namespace dialog145;
 
 namespace {
 
-constexpr int kZeroZoneRow = 13;  // "0"
+constexpr int kZeroZoneRow = zone_rule::kUtcRow;  // "0"
 constexpr int kCalibrationChars = 3;
 
 struct SpinRange {
@@ -33,38 +32,9 @@ constexpr int kCalibrationEdits[] = {kDaysEdit, kHoursEdit, kMinutesEdit, kSecon
 
 }  // namespace
 
-const std::array<const char*, 26> CPhotoCSDlg::kZoneLabels = {
-    "+13", "+12", "+11", "+10", "+9", "+8", "+7", "+6", "+5", "+4", "+3", "+2", "+1",
-    "0",   "-1",  "-2",  "-3",  "-4", "-5", "-6", "-7", "-8", "-9", "-10", "-11", "-12",
-};
-
-std::string CPhotoCSDlg::ZoneLabelFromBias(int biasMinutes) {
-    const std::string hours = std::to_string(biasMinutes / 60);
-    if (hours.front() != '-') return "-" + hours;
-    return "+" + hours.substr(1);
-}
-
-int CPhotoCSDlg::MachineStandardBias() {
-    // Standard time is the smaller of the offsets of mid-January and
-    // mid-July; daylight saving adds to it.
-    std::tm now{};
-    const std::time_t t = std::time(nullptr);
-    gmtime_r(&t, &now);
-    std::tm probe{};
-    probe.tm_year = now.tm_year;
-    probe.tm_mday = 15;
-    probe.tm_mon = 0;
-    const std::int64_t january = timegm(&probe);
-    probe = std::tm{};
-    probe.tm_year = now.tm_year;
-    probe.tm_mday = 15;
-    probe.tm_mon = 6;
-    const std::int64_t july = timegm(&probe);
-    const long offset = std::min(MachineZoneOffset(january), MachineZoneOffset(july));
-    return static_cast<int>(-offset / 60);
-}
-
-CPhotoCSDlg::CPhotoCSDlg() : Dialog(res::Template145()), machineBias(&CPhotoCSDlg::MachineStandardBias) {
+CPhotoCSDlg::CPhotoCSDlg()
+    : Dialog(res::Template145()),
+      machineBias([] { return static_cast<int>(-zone_rule::MachineStandardOffset(std::time(nullptr)) / 60); }) {
     for (int edit : kCalibrationEdits) {
         OnNotify(edit, platform::notify::kEditChange, [this] { SaveCalibration(); });
     }
@@ -81,7 +51,7 @@ bool CPhotoCSDlg::OnInitDialog() {
     theUtility.GetPhotoTimeZone(zoneOffset);
     theUtility.GetCalibration(calibDays, calibHours, calibMinutes, calibSeconds);
 
-    for (const char* label : kZoneLabels) AddItem(kZoneCombo, label);
+    for (int row = 0; row < zone_rule::kRowCount; ++row) AddItem(kZoneCombo, std::string(zone_rule::RowLabel(row)));
     if (theUtility.photoZoneReset.load()) {
         SetCurSel(kZoneCombo, kZeroZoneRow);
         zoneOffset = 0;
@@ -114,17 +84,13 @@ bool CPhotoCSDlg::OnInitDialog() {
 }
 
 void CPhotoCSDlg::InitTimeZone() {
-    std::string label;
+    // The zone is derived once per run; later openings keep the one stored.
     if (!theUtility.zoneInitialised.load()) {
-        label = theUtility.useSavedZone ? theUtility.savedZoneText : ZoneLabelFromBias(machineBias());
-        zoneOffset = std::atoi(label.c_str());
+        const zone_rule::DefaultZone chosen = zone_rule::ChooseDefaultZone(
+            theUtility.useSavedZone != 0, theUtility.savedZoneText, -60L * machineBias());
+        if (chosen.row) SetCurSel(kZoneCombo, *chosen.row);
+        zoneOffset = chosen.zone;
         theUtility.zoneInitialised = 1;
-    }
-    for (int row = 0; row < static_cast<int>(kZoneLabels.size()); ++row) {
-        if (label == kZoneLabels[row]) {
-            SetCurSel(kZoneCombo, row);
-            break;
-        }
     }
     theUtility.SetPhotoTimeZone(zoneOffset);
 }

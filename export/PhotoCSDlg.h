@@ -1,6 +1,6 @@
 // "Photo Combine Setting": the modal dialog (template 145) in which the user
 // sets the zone of the camera's clock (a whole number of hours east of UTC,
-// chosen from the 26-row zone table "+13" .. "-12", zone = 13 - row), a
+// chosen from the 26-row zone table of export/TimeZoneRule.h), a
 // calibration of that clock in days, hours, minutes and seconds, and whether
 // matched photos get GPS copies.
 //
@@ -14,7 +14,6 @@
 // the calibration kept there. UI thread only.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <string>
 
@@ -44,16 +43,9 @@ public:
     int writeGps = 0;
 
     // The machine's standard-time Bias in minutes (UTC = local + Bias), from
-    // which the first opening of a run derives its zone. Replaceable for tests.
+    // which the first opening of a run derives its zone by the program's
+    // default-zone rule (export/TimeZoneRule.h). Replaceable for tests.
     std::function<int()> machineBias;
-
-    // The labels of the zone table, by row.
-    static const std::array<const char*, 26> kZoneLabels;
-    // The default zone label of a Bias: Bias / 60 with its sign inverted,
-    // "-0" for a Bias under an hour (-540 gives "+9", 300 gives "-5").
-    static std::string ZoneLabelFromBias(int biasMinutes);
-    // The machine's standard-time Bias (daylight saving not counted).
-    static int MachineStandardBias();
 
 private:
     void LoadCaptions();

@@ -11,6 +11,7 @@
 
 #include "FakeWindow.h"
 #include "device/PageDeviceSetting.h"
+#include "export/PageTrackLogFormat.h"
 #include "export/PageTrackLogPhoto.h"
 #include "export/PhotoCSDlg.h"
 #include "device/PageDownloadFW.h"
@@ -23,6 +24,7 @@
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template134.h"
 #include "ui/templates/Template135.h"
+#include "ui/templates/Template136.h"
 #include "ui/templates/Template145.h"
 #include "ui/templates/Template147.h"
 #include "ui/templates/Template144.h"
@@ -178,6 +180,25 @@ TEST_F(AccessibleNamesTest, TheLoggerPageAndTheUploadDialogsNameEveryControl) {
     ASSERT_TRUE(status.Create(static_cast<QWidget*>(nullptr)));
     ExpectEveryControlNamed(status);
     EXPECT_EQ(AccessibleName(status.GetDlgItem(dialog146::kFileList)), "Track Log File Status");
+}
+
+// Every control of the format conversion page has a name, although the
+// string table leaves the captions of its labels, status and Convert empty.
+TEST_F(AccessibleNamesTest, EveryFormatPageControlIsNamed) {
+    using namespace dialog136;
+    CPage* page = window->Page(COrvikUtilityDlg::kSlotFormat);
+    ASSERT_NE(dynamic_cast<CPageTrackLogFormat*>(page), nullptr);
+    for (const auto& c : page->Template().controls) {
+        QWidget* control = page->GetDlgItem(c.id);
+        ASSERT_NE(control, nullptr) << c.id;
+        EXPECT_NE(AccessibleName(control), "") << "control " << c.id << " has no name";
+    }
+    EXPECT_EQ(page->GetDlgItemText(kConvert), res::LoadString(358));
+    EXPECT_EQ(AccessibleName(page->GetDlgItem(kConvert)), "Convert");
+    EXPECT_EQ(AccessibleName(page->GetDlgItem(kSourceEdit)), "Source File(*.trl):");
+    EXPECT_EQ(LabelledBy(page->GetDlgItem(kZoneCombo)), "Time Zone(UTC+-):");  // a combo's name is its text
+    EXPECT_EQ(AccessibleName(page->GetDlgItem(kStatusText)), "Convert Status Message");
+    EXPECT_EQ(AccessibleName(page->GetDlgItem(kOutputKml)), "Google Earth(*.kml)");
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // zone kept in the settings object (the spins' writes while it initialises
 // store nothing), typing stores the calibration at once, OK alone stores the
 // "write GPS" box, the first opening of a run derives the zone from the
-// machine's Bias, and after the page's Default the next opening shows "0".
+// machine's Bias by the program's zone rule, and after the page's Default
+// the next opening shows "0".
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -129,10 +130,20 @@ TEST_F(PhotoSettingsTest, AfterTheDefaultCommandTheNextOpeningShowsZoneZero) {
     EXPECT_EQ(theUtility.photoZoneReset.load(), 0);
 }
 
-TEST(ZoneLabelTest, BiasGivesTheLabelOfTheZoneTable) {
-    const std::pair<int, const char*> kCases[] = {{-540, "+9"}, {-480, "+8"}, {300, "-5"}, {-330, "+5"},
-                                                  {-345, "+5"}, {0, "-0"},    {720, "-12"}};
-    for (const auto& [bias, label] : kCases) EXPECT_EQ(CPhotoCSDlg::ZoneLabelFromBias(bias), label) << bias;
+// The first opening follows the program's default-zone rule: whole hours of
+// the standard Bias with the sign inverted, and a machine on UTC (or less
+// than an hour from it) selects "0".
+TEST_F(PhotoSettingsTest, TheFirstOpeningTakesTheZoneRowOfTheMachinesBias) {
+    const std::pair<int, const char*> kCases[] = {{-480, "+8"}, {300, "-5"}, {-345, "+5"}, {0, "0"}, {30, "0"},
+                                                  {720, "-12"}};
+    for (const auto& [bias, label] : kCases) {
+        theUtility.zoneInitialised = 0;
+        CPhotoCSDlg dialog;
+        dialog.machineBias = [bias = bias] { return bias; };
+        ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr)));
+        EXPECT_EQ(ZoneShown(dialog), label) << bias;
+        EXPECT_EQ(dialog.zoneOffset, std::atoi(label)) << bias;
+    }
 }
 
 }  // namespace

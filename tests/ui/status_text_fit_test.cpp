@@ -16,6 +16,7 @@
 #include "FakeWindow.h"
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
+#include "export/PageTrackLogFormat.h"
 #include "export/PageTrackLogPhoto.h"
 #include "export/PhotoCSDlg.h"
 #include "shell/AboutDlg.h"
@@ -31,6 +32,7 @@
 #include "ui/templates/Template133.h"
 #include "ui/templates/Template134.h"
 #include "ui/templates/Template135.h"
+#include "ui/templates/Template136.h"
 #include "ui/templates/Template145.h"
 #include "ui/templates/Template143.h"
 #include "ui/templates/Template144.h"
@@ -94,6 +96,12 @@ const std::vector<StaticTexts> kPhotoPage = {
     {dialog135::kSourceLabel, {354}},
     {dialog135::kPhotoFolderLabel, {364}},
     {dialog135::kStatusText, {359, 360, 361}},
+};
+const std::vector<StaticTexts> kFormatPage = {
+    {dialog136::kSourceLabel, {354}},
+    {dialog136::kZoneLabel, {355}},
+    {dialog136::kOutputLabel, {356}},
+    {dialog136::kStatusText, {359, 360, 361}},
 };
 const std::vector<StaticTexts> kPhotoSettings = {
     {dialog145::kZoneLabel, {371}},
@@ -265,6 +273,23 @@ TEST_F(StatusTextFitTest, ThePhotoPageAndItsSettingsDialogShowAllOfTheirTexts) {
         QWidget* control = settings.GetDlgItem(c.id);
         ASSERT_NE(control, nullptr) << c.id;
         EXPECT_TRUE(inside.contains(control->geometry())) << "control " << c.id << " runs past the dialog";
+    }
+}
+
+TEST_F(StatusTextFitTest, TheFormatPageShowsAllOfItsTexts) {
+    ASSERT_TRUE(fake.Start());
+    CPage* page = fake.window->Page(COrvikUtilityDlg::kSlotFormat);
+    ASSERT_NE(dynamic_cast<CPageTrackLogFormat*>(page), nullptr);
+    ExpectTextsFit(*page, kFormatPage);
+    ExpectControlsFit(*page);
+    // Every zone label shows whole in the combo.
+    auto* combo = page->Item<QComboBox>(dialog136::kZoneCombo);
+    ASSERT_NE(combo, nullptr);
+    EXPECT_EQ(combo->count(), 26);
+    EXPECT_LE(combo->sizeHint().width(), combo->width());
+    const QRect inside = page->GetWidget()->rect();
+    for (const auto& c : page->Template().controls) {
+        EXPECT_TRUE(inside.contains(page->GetDlgItem(c.id)->geometry())) << "control " << c.id << " runs past the page";
     }
 }
 
