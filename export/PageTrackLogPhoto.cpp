@@ -348,15 +348,13 @@ void CPageTrackLogPhoto::OnButtonConvert() {
 
 bool CPageTrackLogPhoto::ConvertWithPhotos(const std::string& source, CStdioFileEx* file, const std::string& folder) {
     BusyScope busy(busy_);
-    auto closeFile = [file] {
-        try {
-            if (file) file->Close();
-        } catch (const CFileException&) {
-        }
+    // A run that writes nothing leaves no file behind.
+    auto abandonFile = [file] {
+        if (file) file->Abandon();
     };
     if (!busy.Taken()) {
         SetStatusMessage(kBusy);
-        closeFile();
+        abandonFile();
         return false;
     }
     {
@@ -388,7 +386,7 @@ bool CPageTrackLogPhoto::ConvertWithPhotos(const std::string& source, CStdioFile
             }
         }
     }
-    closeFile();
+    abandonFile();  // closed already when written
     {
         std::lock_guard lock(textsMutex_);
         outputFile_ = nullptr;

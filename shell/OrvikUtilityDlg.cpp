@@ -14,6 +14,7 @@
 #include "platform/Trace.h"
 #include "platform/UiThread.h"
 #include "shell/AboutDlg.h"
+#include "support/StdioFileEx.h"
 #include "support/UtilityManager.h"
 #include "tracklog/PageMTKTracklogSetting.h"
 #include "tracklog/PageTrackLogSetting.h"
@@ -241,10 +242,24 @@ void COrvikUtilityDlg::DisconnectLogger() {
     }
 }
 
-// The format page's writer is not linked into this window yet: no KML.
-bool COrvikUtilityDlg::WriteKml(const std::string&, const std::string&) { return false; }
+bool COrvikUtilityDlg::WriteKml(const std::string& trlPath, const std::string& kmlPath) {
+    return CPageTrackLogFormat::WriteKml(trlPath, kmlPath) == track_writers::OutputStatus::Written;
+}
 
-bool COrvikUtilityDlg::ConvertWithPhotos(const std::string&, const std::string&, const std::string&) { return false; }
+// The photo page writes into a file opened here for UTF-16 text, as the
+// upload's conversion asks; the file is put in place when it is closed.
+bool COrvikUtilityDlg::ConvertWithPhotos(const std::string& trlPath, const std::string& kmlPath,
+                                         const std::string& photoFolder) {
+    auto* photo = dynamic_cast<CPageTrackLogPhoto*>(Page(kSlotPhoto));
+    if (photo == nullptr) {
+        return false;
+    }
+    CStdioFileEx file;
+    if (!file.Open(kmlPath, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFileEx::modeWriteUnicode)) {
+        return false;
+    }
+    return photo->ConvertWithPhotos(trlPath, &file, photoFolder);
+}
 
 void COrvikUtilityDlg::EnableFirmwareDownload() {
     if (CPageDownloadFW* firmware = FirmwarePage()) firmware->EnableDlgItem(dialog147::kDownload, true);

@@ -138,6 +138,18 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
     return true;
 }
 
+void CStdioFile::Abandon() {
+    if (!stream_) {
+        return;
+    }
+    std::fclose(stream_);
+    stream_ = nullptr;
+    if (!tempPath_.empty()) {
+        ::unlink(tempPath_.c_str());
+        tempPath_.clear();
+    }
+}
+
 void CStdioFile::Close() {
     if (!stream_) {
         return;

@@ -65,6 +65,10 @@ public:
     // at the name is replaced, never written through, and a failed write
     // leaves the old file as it was.
     virtual void Close();
+    // Closes without putting a file written afresh in place: its new file is
+    // removed and whatever stood at the name stays. Other files just close.
+    void Abandon();
+
     bool IsOpen() const { return stream_ != nullptr; }
     const std::string& GetFilePath() const { return path_; }
 

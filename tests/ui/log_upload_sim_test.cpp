@@ -126,7 +126,9 @@ protected:
         std::map<std::string, Bytes> files;
         for (const auto& entry : fs::directory_iterator(out)) {
             const std::string name = entry.path().filename().string();
-            if (name != CPageMTKTracklogSetting::kRawDumpName) files[name] = ReadFile(entry.path());
+            if (name != CPageMTKTracklogSetting::kRawDumpName && entry.path().extension() == ".trl") {
+                files[name] = ReadFile(entry.path());
+            }
         }
         return files;
     }
@@ -195,14 +197,17 @@ TEST_P(LogUploadCaseTest, MirelTrlIsTheMemoryAndTheTrlFilesItsSegments) {
     ASSERT_TRUE(testsupport::WaitUntil([&] { return logger->fileStatusDialog->fileList.GetCount() >= 1; },
                                        std::chrono::seconds(5)));
     EXPECT_TRUE(logger->fileStatusDialog->IsWindowVisible());
-    // Each .trl file, then its KML: no KML writer is linked in here, so each
-    // KML line reports the failure.
+    // Each .trl file, then the KML the format page wrote of it.
     ASSERT_TRUE(testsupport::WaitUntil(
         [&] { return logger->fileStatusDialog->fileList.GetCount() == static_cast<int>(2 * lines.size()); },
         std::chrono::seconds(5)));
     auto* list = logger->fileStatusDialog->Item<platform::ListBoxWidget>(dialog146::kFileList);
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(list->item(static_cast<int>(i))->text().toStdString(), lines[i]);
+    std::vector<std::string> shown, kmlLines;
+    for (int i = 0; i < list->count(); ++i) shown.push_back(list->item(i)->text().toStdString());
+    EXPECT_EQ(std::vector<std::string>(shown.begin(), shown.begin() + lines.size()), lines);
+    for (const auto& line : std::vector<std::string>(shown.begin() + lines.size(), shown.end())) {
+        EXPECT_EQ(line.substr(line.size() - 4), ".kml") << line;
+        EXPECT_TRUE(fs::file_size(line.substr(1)) > 0) << line;
     }
     EXPECT_EQ(logger->GetProgressPos(dialog143::kUploadProgress), 100);
     EXPECT_EQ(logger->GetDlgItemText(dialog143::kUploadPercent), "100%");

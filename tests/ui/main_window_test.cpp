@@ -9,6 +9,9 @@
 #include <QPushButton>
 #include <QTest>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
 #include <memory>
 
 #include "FakeSerial.h"
@@ -23,7 +26,9 @@
 #include "shell/OrvikUtilityDlg.h"
 #include "support/UtilityManager.h"
 #include "tracklog/PageMTKTracklogSetting.h"
+#include "tracklog/TrackLogRecord.h"
 #include "ui/Page.h"
+#include "ui/PageHost.h"
 #include "ui/templates/Template100.h"
 #include "ui/templates/Template102.h"
 
@@ -286,3 +291,24 @@ TEST_F(MainWindowTest, RendersToPng) {
 }
 
 }  // namespace
+
+// The upload's KML conversions reach the format and photo pages: a KML for a
+// track, a UTF-16 photo KML, and nothing left behind for a missing track.
+TEST_F(MainWindowTest, TheUploadsKmlConversionsReachTheFormatAndPhotoPages) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("pellora_conv_" + std::to_string(::getpid()));
+    fs::create_directories(dir / "photos");
+    const auto record = EncodeTrackLogRecord({1717243200u, 35.5f, 139.25f, 100.0f});
+    std::ofstream(dir / "t.trl", std::ios::binary).write(reinterpret_cast<const char*>(record.data()), 16);
+    PageHost& host = *window;
+    EXPECT_TRUE(host.WriteKml((dir / "t.trl").string(), (dir / "t.kml").string()));
+    EXPECT_GT(fs::file_size(dir / "t.kml"), 0u);
+    EXPECT_TRUE(host.ConvertWithPhotos((dir / "t.trl").string(), (dir / "p.kml").string(), (dir / "photos").string()));
+    std::ifstream photoKml(dir / "p.kml", std::ios::binary);
+    EXPECT_EQ(photoKml.get(), 0xFF);
+    EXPECT_EQ(photoKml.get(), 0xFE);
+    EXPECT_FALSE(host.ConvertWithPhotos((dir / "gone.trl").string(), (dir / "q.kml").string(), dir.string()));
+    EXPECT_FALSE(fs::exists(dir / "q.kml"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 4);  // no temporary left
+    fs::remove_all(dir);
+}
