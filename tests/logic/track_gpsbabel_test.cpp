@@ -88,7 +88,7 @@ TEST(TrackGpsbabelTest, ThousandPointsReadBackAlike) {
         {"-t -i kml", "t.kml", false, true, false}};
     for (const Reading& r : readings) {
         SCOPED_TRACE(std::string(r.args) + " " + r.file);
-        const auto rows = Rows(RunCommand(std::string("gpsbabel ") + r.args + " -f " + (dir / r.file).string() +
+        const auto rows = Rows(RunCommand(std::string("TZ=UTC gpsbabel ") + r.args + " -f " + (dir / r.file).string() +
                                    " -o unicsv -F -"));
         ASSERT_EQ(rows.size(), points.size());
         for (std::size_t i = 0; i < rows.size(); ++i) {
