@@ -65,21 +65,11 @@ void CPageTrackLogFormat::LoadCaptions() {
 }
 
 void CPageTrackLogFormat::NameSilentControls() {
-    // The string table leaves these captions empty; a screen reader still
-    // names each control by its template caption (a field by its label's).
-    const auto& controls = Template().controls;
-    auto caption = [&controls](int id) {
-        for (const auto& c : controls) {
-            if (c.id == id) return c.text;
-        }
-        return std::string();
-    };
-    for (int id : {kGroupFrame, kSourceLabel, kFormatLabel, kZoneLabel, kOutputLabel, kStatusText, kConvert}) {
-        if (GetDlgItemText(id).empty()) SetDlgItemAccessibleName(id, caption(id));
-    }
-    SetDlgItemAccessibleName(kSourceEdit, caption(kSourceLabel));
-    SetDlgItemAccessibleName(kBrowseSource, caption(kSourceLabel));
-    SetDlgItemAccessibleName(kZoneCombo, caption(kZoneLabel));
+    // A field is named by its label's template caption.
+    NameEmptyByTemplateCaption({kGroupFrame, kSourceLabel, kFormatLabel, kZoneLabel, kOutputLabel, kStatusText, kConvert});
+    SetDlgItemAccessibleName(kSourceEdit, TemplateCaption(kSourceLabel));
+    SetDlgItemAccessibleName(kBrowseSource, TemplateCaption(kSourceLabel));
+    SetDlgItemAccessibleName(kZoneCombo, TemplateCaption(kZoneLabel));
 }
 
 void CPageTrackLogFormat::InitTimeZone() {

@@ -7,6 +7,7 @@
 #include "device/Sentence.h"
 #include "export/PhotoCSDlg.h"
 #include "export/PhotoKml.h"
+#include "export/TimeZoneRule.h"
 #include "platform/Ui.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
@@ -51,8 +52,6 @@ public:
 private:
     std::atomic<bool>& flag_;
 };
-
-void ApplyZone(int hours) { SetChosenZoneOffset(static_cast<long>(hours) * 3600); }
 
 }  // namespace
 
@@ -123,22 +122,12 @@ void CPageTrackLogPhoto::LoadCaptions() {
 }
 
 void CPageTrackLogPhoto::NameSilentControls() {
-    // The string table leaves these captions empty; a screen reader still
-    // names each control by its template caption (a field by its label's).
-    const auto& controls = Template().controls;
-    auto caption = [&controls](int id) {
-        for (const auto& c : controls) {
-            if (c.id == id) return c.text;
-        }
-        return std::string();
-    };
-    for (int id : {kGroupFrame, kSourceLabel, kPhotoFolderLabel, kStatusText, kConvert, kPhotoCombineSetting}) {
-        if (GetDlgItemText(id).empty()) SetDlgItemAccessibleName(id, caption(id));
-    }
-    SetDlgItemAccessibleName(kSourceEdit, caption(kSourceLabel));
-    SetDlgItemAccessibleName(kPhotoFolderEdit, caption(kPhotoFolderLabel));
-    SetDlgItemAccessibleName(kBrowseSource, caption(kSourceLabel));
-    SetDlgItemAccessibleName(kBrowsePhotoFolder, caption(kPhotoFolderLabel));
+    // A field and its browse button are named by their label's template caption.
+    NameEmptyByTemplateCaption({kGroupFrame, kSourceLabel, kPhotoFolderLabel, kStatusText, kConvert, kPhotoCombineSetting});
+    SetDlgItemAccessibleName(kSourceEdit, TemplateCaption(kSourceLabel));
+    SetDlgItemAccessibleName(kPhotoFolderEdit, TemplateCaption(kPhotoFolderLabel));
+    SetDlgItemAccessibleName(kBrowseSource, TemplateCaption(kSourceLabel));
+    SetDlgItemAccessibleName(kBrowsePhotoFolder, TemplateCaption(kPhotoFolderLabel));
     SetDlgItemAccessibleName(kSummaryText, "Photos read and matched");
     SetDlgItemAccessibleName(kPhotoList, "Photos");
 }
@@ -303,7 +292,7 @@ void CPageTrackLogPhoto::OnButtonConvert() {
         ReportFailure(failure);
         return;
     }
-    ApplyZone(zoneHours);
+    zone_rule::ApplyZone(zoneHours);
 
     platform::FileDialogRequest request;
     request.save = true;
@@ -364,7 +353,7 @@ bool CPageTrackLogPhoto::ConvertWithPhotos(const std::string& source, CStdioFile
         photoFolder_ = folder;
     }
     BatchModeScope batch(batchMode);
-    ApplyZone(zoneHours);
+    zone_rule::ApplyZone(zoneHours);
 
     std::string failure;
     bool written = false;

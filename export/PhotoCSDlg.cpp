@@ -113,24 +113,16 @@ void CPhotoCSDlg::LoadCaptions() {
 }
 
 void CPhotoCSDlg::NameSilentControls() {
-    // The string table leaves most captions empty; a screen reader still
-    // names each control by its template caption (a field by its label's).
-    const auto& controls = Template().controls;
-    auto caption = [&controls](int id) {
-        auto it = std::find_if(controls.begin(), controls.end(), [id](const auto& c) { return c.id == id; });
-        return it == controls.end() ? std::string() : it->text;
-    };
+    // A field and its spin are named by their label's template caption.
     if (QWidget* window = GetWidget()) window->setAccessibleName(QString::fromStdString(Template().caption));
-    for (int id : {kZoneLabel, kCalibrateLabel, kDaysLabel, kHoursLabel, kMinutesLabel, kSecondsLabel, kDiscardLabel,
-                   kWriteGpsFrame, kWriteGps}) {
-        if (GetDlgItemText(id).empty()) SetDlgItemAccessibleName(id, caption(id));
-    }
-    SetDlgItemAccessibleName(kZoneCombo, caption(kZoneLabel));
+    NameEmptyByTemplateCaption({kZoneLabel, kCalibrateLabel, kDaysLabel, kHoursLabel, kMinutesLabel, kSecondsLabel,
+                                kDiscardLabel, kWriteGpsFrame, kWriteGps});
+    SetDlgItemAccessibleName(kZoneCombo, TemplateCaption(kZoneLabel));
     const int labels[] = {kDaysLabel, kHoursLabel, kMinutesLabel, kSecondsLabel};
     const int spins[] = {kDaysSpin, kHoursSpin, kMinutesSpin, kSecondsSpin};
     for (int i = 0; i < 4; ++i) {
-        SetDlgItemAccessibleName(kCalibrationEdits[i], caption(labels[i]));
-        SetDlgItemAccessibleName(spins[i], caption(labels[i]));
+        SetDlgItemAccessibleName(kCalibrationEdits[i], TemplateCaption(labels[i]));
+        SetDlgItemAccessibleName(spins[i], TemplateCaption(labels[i]));
     }
 }
 

@@ -239,6 +239,19 @@ void Dialog::SetDlgItemAccessibleName(int id, const std::string& name) {
     if (QWidget* w = GetDlgItem(id)) w->setAccessibleName(QString::fromStdString(name));
 }
 
+std::string Dialog::TemplateCaption(int id) const {
+    for (const ControlTemplate& c : Template().controls) {
+        if (c.id == id) return c.text;
+    }
+    return {};
+}
+
+void Dialog::NameEmptyByTemplateCaption(std::initializer_list<int> ids) {
+    for (int id : ids) {
+        if (GetDlgItemText(id).empty()) SetDlgItemAccessibleName(id, TemplateCaption(id));
+    }
+}
+
 int Dialog::GetDlgItemBitmap(int id) const {
     auto* image = qobject_cast<ImageStatic*>(GetDlgItem(id));
     return image ? image->ImageId() : 0;

@@ -113,6 +113,11 @@ public:
     // The name a screen reader gives a control that shows no text of its
     // own. Fields are named by the static before them in the template.
     void SetDlgItemAccessibleName(int id, const std::string& name);
+    // The caption the template gives a control; empty when it has none.
+    std::string TemplateCaption(int id) const;
+    // Names each of these controls whose shown text is empty (the string
+    // table leaves many captions empty) by its template caption.
+    void NameEmptyByTemplateCaption(std::initializer_list<int> ids);
     void SetDlgItemBitmap(int id, int bitmapId);
     int GetDlgItemBitmap(int id) const;
     // Combo boxes and list boxes.
