@@ -14,9 +14,10 @@ export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 cd "$build"
 # Parameterised tests name their parameters; a raw byte dump means a printer is missing.
-if ctest -N | grep -q "byte object"; then
+listed="$(ctest -N)"
+if grep -q "byte object" <<<"$listed"; then
   echo "A parameterised test prints its parameter as bytes: give it a PrintTo or a name generator." >&2
-  ctest -N | grep "byte object" >&2
+  grep "byte object" <<<"$listed" >&2
   exit 1
 fi
 ctest --output-on-failure -j "$(nproc)" --timeout 300

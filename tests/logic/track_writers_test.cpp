@@ -144,6 +144,8 @@ struct GoldenCase {
     const char* expected;  // stem of the golden files
 };
 
+void PrintTo(const GoldenCase& c, std::ostream* os) { *os << c.track << "_" << c.caller; }
+
 class TrackGoldenTest : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(TrackGoldenTest, OutputsMatch) {
