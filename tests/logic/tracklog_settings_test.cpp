@@ -1,18 +1,15 @@
 // The track-log setting page's model and its PMTK182 sender: the unit
 // conversions, Apply with a recording port (exact sentences, checksums worked
 // out by hand), Default All, Read with scripted replies, the bounded waits.
+// The same over the simulated logger's line: tests/ui/tracklog_page_test.cpp.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
 #include <vector>
 
-#include "PtyTestEnv.h"
 #include "device/SentencePort.h"
-#include "device/SerialLink.h"
 #include "platform/Clock.h"
-#include "sim/Behaviours.h"
-#include "sim/DeviceSimulator.h"
 #include "support/UtilityManager.h"
 #include "tracklog/TrackLogSettings.h"
 
@@ -42,13 +39,11 @@ struct RecordingPort final : SentencePort {
     }
 };
 
-const std::string kAck = "$PMTK001,182,1,3*26\r\n";
-
 class TrackLogSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         portLinked = 1;
-        port.defaultAnswer = kAck;
+        port.defaultAnswer = "$PMTK001,182,1,3*26\r\n";
     }
     void TearDown() override { portLinked = 0; }
     platform::FakeClock clock;
@@ -164,43 +159,4 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
     EXPECT_EQ(ExtractPmtk182Field("xx$PMTK182,3,4,25*15\r\n", 13), "25");
     EXPECT_EQ(ExtractPmtk182Field(std::string(20, ' ') + "$PMTK182,3,4,25*15", 13), std::nullopt);
     EXPECT_EQ(ExtractPmtk182Field("$PMTK182,3", 13), std::nullopt);
-}
-
-TEST(TrackLogSettingsOnSim, ApplyAndQueriesReachTheLogger) {
-    platform::ScaledClock clock(10);
-    platform::ScopedClock useClock(clock);
-    testsupport::PtyPortDir dir;
-    sim::SimOptions options;
-    options.port = "COM24";
-    sim::DeviceSimulator device(options);
-    auto state = sim::InstallModelBehaviours(device, "L-731");
-    std::string error;
-    ASSERT_TRUE(device.Start(&error)) << error;
-    SerialLink link;
-    link.linkPortName = "COM24";
-    ASSERT_EQ(link.OpenPort(), 1);
-    portLinked = 1;
-    SerialLinkPort port(link);
-    TrackLogPmtk182Sender sender(port);
-    TrackLogSettings model;
-
-    model.SetRecordMode(TrackLogSettings::kRecordOnce);
-    EXPECT_TRUE(model.ApplyAll("30", "75", sender));
-    const sim::DeviceProfile p = state->Profile();
-    EXPECT_EQ(p.logIntervalTenths, 30);
-    EXPECT_EQ(p.logDistanceTenths, 75);
-    EXPECT_EQ(p.recordMode, 2);
-    const Pmtk182Result r = sender.SendPmtk182(2, 4, 0);
-    ASSERT_TRUE(r.Answered());
-    EXPECT_EQ(ExtractPmtk182Field(r.reply, TrackLogSettings::kValueFieldOffset), "75");
-    // Read: the bare query, then the three items; recording goes on.
-    state->Update([](sim::DeviceProfile& q) { q.recording = false; });
-    EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kOk);
-    EXPECT_EQ(model.stagedInterval, 30);
-    EXPECT_EQ(model.stagedDistanceMetres, 75);
-    EXPECT_EQ(model.stagedRecordMode, TrackLogSettings::kRecordOnce);
-    EXPECT_TRUE(state->Profile().recording);
-    portLinked = 0;
-    link.ClosePort();
-    device.Stop();
 }
