@@ -6,6 +6,7 @@
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "device/SentencePort.h"
@@ -15,11 +16,13 @@
 
 namespace {
 
+using Strings = std::vector<std::string>;
+
 // Records every write and answers from a table (else defaultAnswer).
 struct RecordingPort final : SentencePort {
     std::map<std::string, std::string> answers;
     std::string defaultAnswer, pending;
-    std::vector<std::string> written;
+    Strings written;
     bool open = true;
 
     bool Open() override { return open = true; }
@@ -83,16 +86,15 @@ TEST_F(TrackLogSettingsTest, ApplySendsOnlyWhatChangedWithExactSentences) {
     model.SetLogMode(TrackLogSettings::kLogByDistance);
     model.SetRecordMode(TrackLogSettings::kRecordOnce);
     EXPECT_TRUE(model.ApplyAll("5", "75", sender));
-    EXPECT_EQ(port.written, (std::vector<std::string>{
-                                "$PMTK182,11*15\r\n", "$PMTK182,11*15\r\n", "$PMTK182,1,1,3*26\r\n",
-                                "$PMTK182,1,3,5*22\r\n", "$PMTK182,1,4,75*12\r\n", "$PMTK182,1,6,2*20\r\n"}));
+    EXPECT_EQ(port.written, (Strings{"$PMTK182,11*15\r\n", "$PMTK182,11*15\r\n", "$PMTK182,1,1,3*26\r\n",
+                                     "$PMTK182,1,3,5*22\r\n", "$PMTK182,1,4,75*12\r\n", "$PMTK182,1,6,2*20\r\n"}));
     EXPECT_EQ(model.appliedDistanceFeet, 245);
 
     // A distance entered in feet goes out as metres with item 5.
     port.written.clear();
     model.SelectFoot("75");
     EXPECT_TRUE(model.ApplyAll("5", "244", sender));
-    EXPECT_EQ(port.written, std::vector<std::string>{"$PMTK182,1,5,74*12\r\n"});
+    EXPECT_EQ(port.written, Strings{"$PMTK182,1,5,74*12\r\n"});
     port.written.clear();
     EXPECT_TRUE(model.ApplyAll("5", "244", sender));
     EXPECT_TRUE(port.written.empty());
@@ -103,9 +105,8 @@ TEST_F(TrackLogSettingsTest, ApplySendsOnlyWhatChangedWithExactSentences) {
     EXPECT_EQ(model.DistanceText(), "100");
     EXPECT_STREQ(model.UnitLabel(), "Meter");
     EXPECT_TRUE(model.ApplyAll(model.IntervalText(), model.DistanceText(), sender));
-    EXPECT_EQ(port.written, (std::vector<std::string>{"$PMTK182,10*14\r\n", "$PMTK182,10*14\r\n",
-                                                       "$PMTK182,1,1,2*27\r\n", "$PMTK182,1,3,10*16\r\n",
-                                                       "$PMTK182,1,4,100*21\r\n", "$PMTK182,1,6,1*23\r\n"}));
+    EXPECT_EQ(port.written, (Strings{"$PMTK182,10*14\r\n", "$PMTK182,10*14\r\n", "$PMTK182,1,1,2*27\r\n",
+                                     "$PMTK182,1,3,10*16\r\n", "$PMTK182,1,4,100*21\r\n", "$PMTK182,1,6,1*23\r\n"}));
 }
 
 TEST_F(TrackLogSettingsTest, UnansweredSendsAreReportedAndBounded) {
@@ -135,11 +136,10 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
         {"$PMTK182,2,4*3F\r\n", "$PMTK182,3,4,1000*13\r\n"},
     };
     EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kOk);
-    EXPECT_EQ(model.stagedRecordMode, 2);
-    EXPECT_EQ(model.stagedInterval, 10);  // not cut to one character
-    EXPECT_EQ(model.stagedDistanceMetres, 1000);
-    EXPECT_EQ(model.stagedDistanceFeet, 3280);
-    EXPECT_EQ(model.stagedLogMode, TrackLogSettings::kLogByTime);
+    // Record mode, interval (not cut to one character), distance in metres and feet, log mode.
+    EXPECT_EQ(std::tuple(model.stagedRecordMode, model.stagedInterval, model.stagedDistanceMetres,
+                         model.stagedDistanceFeet, model.stagedLogMode),
+              std::tuple(2, 10, 1000, 3280, TrackLogSettings::kLogByTime));
     EXPECT_EQ(port.written.back(), "$PMTK182,10*14\r\n");
     EXPECT_STREQ(TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kOk), "Update Setting Successfully.");
 
