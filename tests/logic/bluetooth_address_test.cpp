@@ -3,7 +3,6 @@
 // its round trip, and the checks on replies and stored texts.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -77,8 +76,7 @@ protected:
     }
     std::vector<std::string> Received(const std::string& tag) {
         std::vector<std::string> out;
-        for (const auto& s : device->Received())
-            if (s.tag == tag) out.push_back(s.raw);
+        for (const auto& s : device->Received()) if (s.tag == tag) out.push_back(s.raw);
         return out;
     }
 
@@ -114,10 +112,7 @@ TEST_F(BluetoothOnSim, StoredValueStandsInForMissingOrBadReplies) {
     struct Case { const char* reply; bool answers; BtAddress expected; };
     for (const Case& c : {Case{"FFFFFFFFFFFF", true, stored}, Case{"0016A41234ZZ", true, stored},
                           Case{"", false, stored}, Case{"0016A4000009", true, {9, 0, 0, 0xA4, 0x16, 0}}}) {
-        state->Update([&](sim::DeviceProfile& p) {
-            p.btAddress = c.reply;
-            p.bluetooth = c.answers;
-        });
+        state->Update([&](sim::DeviceProfile& p) { p.btAddress = c.reply, p.bluetooth = c.answers; });
         ASSERT_TRUE(ops.ReadBtMac(port)) << c.reply;
         EXPECT_EQ(ops.address, c.expected) << c.reply;
         EXPECT_EQ(Stored(), bt::FormatRegistryText(c.expected)) << c.reply;

@@ -1,28 +1,28 @@
 // The track-log setting page's model and its PMTK182 sender: the unit
 // conversions, Apply with a recording port (exact sentences, checksums worked
 // out by hand), Default All, Read with scripted replies, the bounded waits.
+// The same over the simulated logger's line: tests/ui/tracklog_page_test.cpp.
 #include <gtest/gtest.h>
 
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "PtyTestEnv.h"
 #include "device/SentencePort.h"
-#include "device/SerialLink.h"
 #include "platform/Clock.h"
-#include "sim/Behaviours.h"
-#include "sim/DeviceSimulator.h"
 #include "support/UtilityManager.h"
 #include "tracklog/TrackLogSettings.h"
 
 namespace {
 
+using Strings = std::vector<std::string>;
+
 // Records every write and answers from a table (else defaultAnswer).
 struct RecordingPort final : SentencePort {
     std::map<std::string, std::string> answers;
     std::string defaultAnswer, pending;
-    std::vector<std::string> written;
+    Strings written;
     bool open = true;
 
     bool Open() override { return open = true; }
@@ -42,13 +42,11 @@ struct RecordingPort final : SentencePort {
     }
 };
 
-const std::string kAck = "$PMTK001,182,1,3*26\r\n";
-
 class TrackLogSettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         portLinked = 1;
-        port.defaultAnswer = kAck;
+        port.defaultAnswer = "$PMTK001,182,1,3*26\r\n";
     }
     void TearDown() override { portLinked = 0; }
     platform::FakeClock clock;
@@ -88,16 +86,15 @@ TEST_F(TrackLogSettingsTest, ApplySendsOnlyWhatChangedWithExactSentences) {
     model.SetLogMode(TrackLogSettings::kLogByDistance);
     model.SetRecordMode(TrackLogSettings::kRecordOnce);
     EXPECT_TRUE(model.ApplyAll("5", "75", sender));
-    EXPECT_EQ(port.written, (std::vector<std::string>{
-                                "$PMTK182,11*15\r\n", "$PMTK182,11*15\r\n", "$PMTK182,1,1,3*26\r\n",
-                                "$PMTK182,1,3,5*22\r\n", "$PMTK182,1,4,75*12\r\n", "$PMTK182,1,6,2*20\r\n"}));
+    EXPECT_EQ(port.written, (Strings{"$PMTK182,11*15\r\n", "$PMTK182,11*15\r\n", "$PMTK182,1,1,3*26\r\n",
+                                     "$PMTK182,1,3,5*22\r\n", "$PMTK182,1,4,75*12\r\n", "$PMTK182,1,6,2*20\r\n"}));
     EXPECT_EQ(model.appliedDistanceFeet, 245);
 
     // A distance entered in feet goes out as metres with item 5.
     port.written.clear();
     model.SelectFoot("75");
     EXPECT_TRUE(model.ApplyAll("5", "244", sender));
-    EXPECT_EQ(port.written, std::vector<std::string>{"$PMTK182,1,5,74*12\r\n"});
+    EXPECT_EQ(port.written, Strings{"$PMTK182,1,5,74*12\r\n"});
     port.written.clear();
     EXPECT_TRUE(model.ApplyAll("5", "244", sender));
     EXPECT_TRUE(port.written.empty());
@@ -108,9 +105,8 @@ TEST_F(TrackLogSettingsTest, ApplySendsOnlyWhatChangedWithExactSentences) {
     EXPECT_EQ(model.DistanceText(), "100");
     EXPECT_STREQ(model.UnitLabel(), "Meter");
     EXPECT_TRUE(model.ApplyAll(model.IntervalText(), model.DistanceText(), sender));
-    EXPECT_EQ(port.written, (std::vector<std::string>{"$PMTK182,10*14\r\n", "$PMTK182,10*14\r\n",
-                                                       "$PMTK182,1,1,2*27\r\n", "$PMTK182,1,3,10*16\r\n",
-                                                       "$PMTK182,1,4,100*21\r\n", "$PMTK182,1,6,1*23\r\n"}));
+    EXPECT_EQ(port.written, (Strings{"$PMTK182,10*14\r\n", "$PMTK182,10*14\r\n", "$PMTK182,1,1,2*27\r\n",
+                                     "$PMTK182,1,3,10*16\r\n", "$PMTK182,1,4,100*21\r\n", "$PMTK182,1,6,1*23\r\n"}));
 }
 
 TEST_F(TrackLogSettingsTest, UnansweredSendsAreReportedAndBounded) {
@@ -140,11 +136,10 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
         {"$PMTK182,2,4*3F\r\n", "$PMTK182,3,4,1000*13\r\n"},
     };
     EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kOk);
-    EXPECT_EQ(model.stagedRecordMode, 2);
-    EXPECT_EQ(model.stagedInterval, 10);  // not cut to one character
-    EXPECT_EQ(model.stagedDistanceMetres, 1000);
-    EXPECT_EQ(model.stagedDistanceFeet, 3280);
-    EXPECT_EQ(model.stagedLogMode, TrackLogSettings::kLogByTime);
+    // Record mode, interval (not cut to one character), distance in metres and feet, log mode.
+    EXPECT_EQ(std::tuple(model.stagedRecordMode, model.stagedInterval, model.stagedDistanceMetres,
+                         model.stagedDistanceFeet, model.stagedLogMode),
+              std::tuple(2, 10, 1000, 3280, TrackLogSettings::kLogByTime));
     EXPECT_EQ(port.written.back(), "$PMTK182,10*14\r\n");
     EXPECT_STREQ(TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kOk), "Update Setting Successfully.");
 
@@ -164,43 +159,4 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
     EXPECT_EQ(ExtractPmtk182Field("xx$PMTK182,3,4,25*15\r\n", 13), "25");
     EXPECT_EQ(ExtractPmtk182Field(std::string(20, ' ') + "$PMTK182,3,4,25*15", 13), std::nullopt);
     EXPECT_EQ(ExtractPmtk182Field("$PMTK182,3", 13), std::nullopt);
-}
-
-TEST(TrackLogSettingsOnSim, ApplyAndQueriesReachTheLogger) {
-    platform::ScaledClock clock(10);
-    platform::ScopedClock useClock(clock);
-    testsupport::PtyPortDir dir;
-    sim::SimOptions options;
-    options.port = "COM24";
-    sim::DeviceSimulator device(options);
-    auto state = sim::InstallModelBehaviours(device, "L-731");
-    std::string error;
-    ASSERT_TRUE(device.Start(&error)) << error;
-    SerialLink link;
-    link.linkPortName = "COM24";
-    ASSERT_EQ(link.OpenPort(), 1);
-    portLinked = 1;
-    SerialLinkPort port(link);
-    TrackLogPmtk182Sender sender(port);
-    TrackLogSettings model;
-
-    model.SetRecordMode(TrackLogSettings::kRecordOnce);
-    EXPECT_TRUE(model.ApplyAll("30", "75", sender));
-    const sim::DeviceProfile p = state->Profile();
-    EXPECT_EQ(p.logIntervalTenths, 30);
-    EXPECT_EQ(p.logDistanceTenths, 75);
-    EXPECT_EQ(p.recordMode, 2);
-    const Pmtk182Result r = sender.SendPmtk182(2, 4, 0);
-    ASSERT_TRUE(r.Answered());
-    EXPECT_EQ(ExtractPmtk182Field(r.reply, TrackLogSettings::kValueFieldOffset), "75");
-    // Read: the bare query, then the three items; recording goes on.
-    state->Update([](sim::DeviceProfile& q) { q.recording = false; });
-    EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kOk);
-    EXPECT_EQ(model.stagedInterval, 30);
-    EXPECT_EQ(model.stagedDistanceMetres, 75);
-    EXPECT_EQ(model.stagedRecordMode, TrackLogSettings::kRecordOnce);
-    EXPECT_TRUE(state->Profile().recording);
-    portLinked = 0;
-    link.ClosePort();
-    device.Stop();
 }

@@ -5,15 +5,13 @@
 // against the simulator.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <atomic>
-#include <filesystem>
+#include <thread>
 
-#include "DeviceScript.h"
 #include "FakeWindow.h"
 #include "FlashLibraryRecorder.h"
+#include "PageRun.h"
 #include "SimWindow.h"
-#include "UiTestUtil.h"
 #include "device/PageDeviceSetting.h"
 #include "device/PageDownloadFW.h"
 #include "flashlib/FlashFiles.h"
@@ -31,23 +29,17 @@ namespace {
 
 // A firmware image with its header, in a fresh folder beside the flash files.
 struct FirmwareFiles {
-    std::string folder = testsupport::MakeTempFolder("pellora-fw");
+    testsupport::TempFolder dir{"pellora-fw"};
+    std::string folder = dir.path;
     std::vector<std::uint8_t> payload = testsupport::SamplePayload(40 * 1024 + 7, 5);
     std::string image = testsupport::WriteZep(folder, "L731_fw.bin", {"L731", "V1.10", {"V01"}}, payload);
     std::string temp = folder + "/Orvik_FW_Temp.bin";
     FirmwareFiles() { platform::flashfiles::WriteFlashFiles(folder, true, nullptr, nullptr); }
-    ~FirmwareFiles() { fs::remove_all(folder); }
 };
 
 // Chooses the file with the hidden "..." and presses Download; waits for the end.
 void Download(CPageDownloadFW* fw, platform::ScriptedUi& ui, const std::string& file, bool wait = true) {
-    ui.QueueFileAnswer(file);
-    fw->SendCommand(kBrowse);
-    fw->SendCommand(kDownload);
-    if (!wait) return;
-    ASSERT_TRUE(testsupport::WaitUntil([fw] { return !fw->IsWorkerRunning(); }, 60s));
-    fw->JoinWorker();
-    QApplication::processEvents();
+    ASSERT_TRUE(testsupport::RunWithFile(*fw, ui, file, {kBrowse, kDownload}, wait));
 }
 
 class FirmwarePageTest : public ::testing::Test, protected testsupport::FakeWindow {
@@ -64,8 +56,6 @@ protected:
     FirmwareFiles files;
     CPageDownloadFW* fw = nullptr;
 };
-
-}  // namespace
 
 TEST_F(FirmwarePageTest, RefusesWithoutFileImageOrPortAndLocksNothing) {
     EXPECT_FALSE(fw->IsDlgItemEnabled(kDownload));
@@ -118,9 +108,7 @@ TEST_F(FirmwarePageTest, BusyFromDownloadToTheWorkersEndAndTheWindowStaysOpen) {
     EXPECT_TRUE(window->IsWindowVisible());
     fw->SendCommand(kDownload);  // a second Download while busy starts nothing
     release = true;
-    ASSERT_TRUE(testsupport::WaitUntil([&] { return !fw->IsWorkerRunning(); }, 10s));
-    fw->JoinWorker();
-    QApplication::processEvents();
+    ASSERT_TRUE(testsupport::FinishWorker(*fw));
     EXPECT_EQ(library.Runs().size(), 1u);
     EXPECT_EQ(library.Runs()[0].port[platform::flashrecord::kPortNumber], 3);
     EXPECT_EQ(fw->GetDlgItemText(kStatus), res::LoadString(411));
@@ -151,8 +139,6 @@ TEST_F(FirmwarePageTest, SuccessOnlyWhenBothLoadsAndTheRunSucceed) {
     }
 }
 
-namespace {
-
 class FirmwarePageOnSimulator : public ::testing::Test {
 protected:
     // An L-731 with hardware 02: by the hardware the update page would take
@@ -175,8 +161,6 @@ protected:
     CPageDownloadFW* fw = nullptr;
 };
 
-}  // namespace
-
 TEST_F(FirmwarePageOnSimulator, StoresTheImageWithTheModelsAgentAndReportsARefusal) {
     Start({.chip = "MT3318"});
     Download(fw, sim.ui, files.image);
@@ -198,8 +182,7 @@ TEST_F(FirmwarePageOnSimulator, BluetoothAddressThroughBothPages) {
     sim.state->Update([](sim::DeviceProfile& p) { p.btAddress = "0016A4FFFFFE"; });
     const auto writes = [&] {
         std::vector<std::string> out;
-        for (const auto& s : sim.device->Received())
-            if (s.tag == "PMTK392") out.push_back(s.raw);
+        for (const auto& s : sim.device->Received()) if (s.tag == "PMTK392") out.push_back(s.raw);
         return out;
     };
     ASSERT_TRUE(fw->ReadBtMac());
@@ -236,3 +219,5 @@ TEST_F(FirmwarePageOnSimulator, BluetoothAddressThroughBothPages) {
     EXPECT_EQ(sim.device->Received().size(), before);
     RegistryStore::Instance().Clear();
 }
+
+}  // namespace

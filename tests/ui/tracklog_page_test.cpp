@@ -5,14 +5,9 @@
 // output file that cannot be made and Clear are reported as failures.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
+#include "PageRun.h"
+#include "PhotoFiles.h"  // ReadBytes
 #include "SimWindow.h"
-#include "UiTestUtil.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "sim/BlockTarget.h"
 #include "support/ProcessZone.h"
@@ -20,17 +15,12 @@
 #include "tracklog/PageTrackLogSetting.h"
 #include "ui/templates/Template130.h"
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using namespace dialog130;
+using Strings = std::vector<std::string>;
+constexpr const char* kUploaded = "Upload Successfully. Please power off and then power on device.";
 
 namespace {
-
-std::string ReadAll(const fs::path& path) {
-    std::ostringstream s;
-    s << std::ifstream(path, std::ios::binary).rdbuf();
-    return s.str();
-}
 
 // Three blocks: the first and the last hold one record each, the middle one
 // none (the records of the golden two-record KML, at UTC+8).
@@ -47,60 +37,39 @@ class TrackLogPageTest : public ::testing::Test {
 protected:
     void SetUp() override {
         SetChosenZoneOffset(8 * 3600);
-        dir = fs::temp_directory_path() / ("tlpage-" + std::to_string(::getpid()));
-        fs::create_directories(dir);
         ASSERT_TRUE(w.StartDevice("L-731"));
         target = sim::AttachBlockTarget(*w.device, {.logData = ThreeBlocks()});
         w.StartWindow();
         w.Connect();
         ASSERT_EQ(portLinked.load(), 1);
         page = static_cast<CPageTrackLogSetting*>(w.window->Page(COrvikUtilityDlg::kSlotTrackLogSetting));
-            w.device->ClearTranscript();
+        w.device->ClearTranscript();
     }
     void TearDown() override {
         if (page) page->JoinWorker();
         ClearChosenZone();
-        fs::remove_all(dir);
     }
-    std::vector<std::string> Sent() const {
-        std::vector<std::string> bodies;
+    Strings Sent() const {
+        Strings bodies;
         for (const auto& s : w.device->Received()) bodies.push_back(s.body);
         return bodies;
     }
     std::string Text(int id) const { return page->GetDlgItemText(id); }
-    // Upload into `path`; true once the worker has ended and the page shows
-    // a final text.
-    bool Upload(const fs::path& path) {
-        w.ui.QueueFileAnswer(path.string());
-        page->SendCommand(kUpload);
-        return UploadEnded();
-    }
-    bool UploadEnded() {
-        return testsupport::WaitUntil(
-            [this] { return !page->IsWorkerRunning() && Text(kStatus) != "Waiting for Starting..." &&
-                            Text(kStatus) != "Uploading..." && Text(kStatus) != "Waiting for Finishing..."; },
-            60s);
-    }
 
     testsupport::SimWindow w{10};
     std::shared_ptr<sim::BlockTarget> target;
     CPageTrackLogSetting* page = nullptr;
-    fs::path dir;
+    testsupport::TempFolder dir{"tlpage"};
 };
 
 TEST_F(TrackLogPageTest, ReadFillsThePageAndApplySendsOnlyWhatChanged) {
     w.state->Update([](sim::DeviceProfile& p) {
-        p.logIntervalTenths = 30;
-        p.logDistanceTenths = 75;
-        p.recordMode = 2;
-        p.recording = false;
+        p.logIntervalTenths = 30, p.logDistanceTenths = 75, p.recordMode = 2, p.recording = false;
     });
     page->SendCommand(kRead);
     EXPECT_EQ(Text(kReadStatus), "Update Setting Successfully.");
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"PMTK182,2", "PMTK182,2,6", "PMTK182,2,3", "PMTK182,2,4",
-                                                "PMTK182,10"}));
-    EXPECT_EQ(Text(kInterval), "30");
-    EXPECT_EQ(Text(kDistance), "75");
+    EXPECT_EQ(Sent(), (Strings{"PMTK182,2", "PMTK182,2,6", "PMTK182,2,3", "PMTK182,2,4", "PMTK182,10"}));
+    EXPECT_EQ(Text(kInterval) + " " + Text(kDistance), "30 75");
     EXPECT_TRUE(page->IsDlgButtonChecked(kRecordOnce) && !page->IsDlgButtonChecked(kRecordCycle));
     EXPECT_TRUE(page->IsDlgButtonChecked(kLogByTime) && page->IsDlgButtonChecked(kEnableRecording));
     EXPECT_TRUE(w.state->Profile().recording);
@@ -108,20 +77,19 @@ TEST_F(TrackLogPageTest, ReadFillsThePageAndApplySendsOnlyWhatChanged) {
     // Nothing changed: Apply sends nothing.
     w.device->ClearTranscript();
     page->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
-    EXPECT_EQ(Sent(), std::vector<std::string>{});
+    EXPECT_EQ(Sent(), Strings{});
 
     // By distance, 328 ft (sent as 100 m with item 5), a new interval.
     page->SendCommand(kLogByDistance);
     EXPECT_FALSE(page->IsDlgItemEnabled(kInterval));
     page->SendCommand(kFoot);
-    EXPECT_EQ(Text(kDistance), "245");  // 75 m, truncated
-    EXPECT_EQ(Text(kDistanceUnit), "Foot");
+    EXPECT_EQ(Text(kDistance) + " " + Text(kDistanceUnit), "245 Foot");  // 75 m, truncated
     page->SendCommand(kFoot);  // a second click converts nothing
     EXPECT_EQ(Text(kDistance), "245");
     page->SetDlgItemText(kDistance, "328");
     page->SetDlgItemText(kInterval, "15");
     page->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"PMTK182,1,1,3", "PMTK182,1,3,15", "PMTK182,1,5,100"}));
+    EXPECT_EQ(Sent(), (Strings{"PMTK182,1,1,3", "PMTK182,1,3,15", "PMTK182,1,5,100"}));
     EXPECT_EQ(w.state->Profile().logIntervalTenths, 15);
     EXPECT_EQ(Text(kReadStatus), "Update Setting Successfully.");  // all answered
     page->SendCommand(kMeter);
@@ -130,15 +98,13 @@ TEST_F(TrackLogPageTest, ReadFillsThePageAndApplySendsOnlyWhatChanged) {
     // Default All: the defaults shown, recording switched on.
     w.device->ClearTranscript();
     page->SendMessage(WM_PAGE_COMMAND, PAGECMD_DEFAULT);
-    EXPECT_EQ(Sent(), std::vector<std::string>{"PMTK182,10"});
+    EXPECT_EQ(Sent(), Strings{"PMTK182,10"});
     EXPECT_EQ(Text(kInterval) + " " + Text(kDistance), "10 100");
 }
 
 TEST_F(TrackLogPageTest, UploadWritesTheGoldenKmlAndRefusesASecondStartMeanwhile) {
-    const fs::path kml = dir / "track.kml";
     page->outputMode = kOutputKml;
-    w.ui.QueueFileAnswer(kml.string());
-    page->SendCommand(kUpload);
+    testsupport::RunWithFile(*page, w.ui, dir / "track.kml", {kUpload}, false);
     ASSERT_TRUE(page->IsWorkerRunning());
     // While it runs every other start is refused at once, and the window stays.
     for (int id : {kUpload, kRead, kClear}) page->SendCommand(id);
@@ -146,38 +112,35 @@ TEST_F(TrackLogPageTest, UploadWritesTheGoldenKmlAndRefusesASecondStartMeanwhile
     w.window->OnClose();
     EXPECT_TRUE(w.window->IsWindowVisible());
     EXPECT_EQ(w.ui.Calls().size(), 1u);
-    ASSERT_TRUE(UploadEnded());
-    EXPECT_EQ(Text(kStatus), "Upload Successfully. Please power off and then power on device.");
-    EXPECT_EQ(Text(kUploadPercent), "100%");
-    EXPECT_EQ(target->Errors(), std::vector<std::string>{});
+    ASSERT_TRUE(testsupport::FinishWorker(*page));
+    EXPECT_EQ(Text(kStatus) + " " + Text(kUploadPercent), std::string(kUploaded) + " 100%");
+    EXPECT_EQ(target->Errors(), Strings{});
     EXPECT_TRUE(target->Completed());
-    EXPECT_EQ(ReadAll(kml), ReadAll(fs::path(PELLORA_TEST_DATA_DIR) / "blocklog" / "two_records.kml"));
-    EXPECT_EQ(Sent(), std::vector<std::string>{});  // no Read, no Default All
+    EXPECT_EQ(ReadBytes(dir / "track.kml"), ReadBytes(std::string(PELLORA_TEST_DATA_DIR) + "/blocklog/two_records.kml"));
+    EXPECT_EQ(Sent(), Strings{});  // no Read, no Default All
 
     // A second read-out, raw: the file holds the blocks' bytes.
     target->SetOptions({.logData = ThreeBlocks()});
     page->outputMode = kOutputRaw;
-    ASSERT_TRUE(Upload(dir / "track.trl"));
-    EXPECT_EQ(Text(kStatus), "Upload Successfully. Please power off and then power on device.");
-    const std::vector<std::uint8_t> blocks = ThreeBlocks();
-    EXPECT_EQ(ReadAll(dir / "track.trl"), std::string(blocks.begin(), blocks.end()));
+    ASSERT_TRUE(testsupport::RunWithFile(*page, w.ui, dir / "track.trl", {kUpload}));
+    EXPECT_EQ(Text(kStatus), kUploaded);
+    EXPECT_EQ(ReadBytes(dir / "track.trl"), ThreeBlocks());
 }
 
 TEST_F(TrackLogPageTest, FailuresAreReportedNeverShownAsSuccess) {
     // An output file that cannot be made: reported, nothing sent.
-    w.ui.QueueFileAnswer((dir / "no-such-folder" / "track.trl").string());
-    page->SendCommand(kUpload);
+    testsupport::RunWithFile(*page, w.ui, dir / "no-such-folder/track.trl", {kUpload}, false);
     EXPECT_FALSE(page->IsWorkerRunning());
     EXPECT_EQ(Text(kStatus), "Cannot create the output file.");
-    EXPECT_EQ(Sent(), std::vector<std::string>{});
+    EXPECT_EQ(Sent(), Strings{});
     ASSERT_EQ(w.ui.MessageTexts().size(), 1u);
     EXPECT_NE(w.ui.MessageTexts()[0].find("no-such-folder"), std::string::npos);
 
     // Clear sends nothing to the logger, so it clears nothing and says so.
     page->SendCommand(kClear);
-    ASSERT_TRUE(testsupport::WaitUntil(
-        [this] { return !page->IsWorkerRunning() && Text(kStatus) == "Clear Failed."; }, 10s));
-    EXPECT_EQ(Sent(), std::vector<std::string>{});
+    ASSERT_TRUE(testsupport::FinishWorker(*page));
+    EXPECT_EQ(Text(kStatus), "Clear Failed.");
+    EXPECT_EQ(Sent(), Strings{});
 
     // A silent logger: Read ends with no reply and keeps the fields; Upload
     // gives up after its attempts and leaves no file.
@@ -193,10 +156,9 @@ TEST_F(TrackLogPageTest, FailuresAreReportedNeverShownAsSuccess) {
     page->SendCommand(kEnableRecording);  // the switch goes out at once
     EXPECT_EQ(Text(kReadStatus), "Apply Setting Failed.");
 
-    const fs::path path = dir / "silent.trl";
-    ASSERT_TRUE(Upload(path));
+    ASSERT_TRUE(testsupport::RunWithFile(*page, w.ui, dir / "silent.trl", {kUpload}));
     EXPECT_EQ(Text(kStatus), "Upload Failed.");
-    EXPECT_FALSE(fs::exists(path));
+    EXPECT_FALSE(std::filesystem::exists(dir / "silent.trl"));
     ASSERT_TRUE(testsupport::WaitUntil([this] { return w.ui.MessageTexts().size() == 2; }, 10s));
     EXPECT_EQ(w.ui.MessageTexts()[1], "Get no response from device. Please restart device again.");
     EXPECT_TRUE(w.window->IsWindowVisible());  // the program is not closed

@@ -1,30 +1,23 @@
 // The waypoint page in the main window, offscreen, against the simulated
 // logger's side of the block transfer (sim/BlockTarget) behind a scripted
 // port, in virtual time: a file downloaded byte for byte with the page's
-// final texts, a second click and the close box during that transfer,
-// silent and refusing devices, a file that cannot be read, the texts of the
-// chosen file, and the window closed under a running transfer.
+// final texts, a second click and the close box during that transfer, the
+// texts of the next file, silent and refusing devices, a file that cannot be
+// read, and the window closed under a running transfer.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QAccessible>
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <memory>
-#include <mutex>
+#include <atomic>
+#include <thread>
 
 #include "FakeWindow.h"
-#include "UiTestUtil.h"
-#include "platform/UiThread.h"
+#include "PageRun.h"
+#include "PhotoFiles.h"  // ReadBytes, WriteBytes
 #include "shell/OrvikUtilityDlg.h"
 #include "sim/BlockTarget.h"
 #include "support/ProcessZone.h"
-#include "support/UtilityManager.h"
 #include "tracklog/PageWayPointSetting.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template134.h"
@@ -34,90 +27,52 @@ namespace {
 using namespace std::chrono_literals;
 using namespace dialog134;
 using Bytes = std::vector<std::uint8_t>;
+using testsupport::RunWithFile;
 
 constexpr const char* kDone = "Download Successfully. Please power off and then power on device.";
-// 7 March 2008, 14:15 at UTC+8.
-constexpr std::int64_t kInstant = 1204870500;
-
-Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+constexpr std::int64_t kInstant = 1204870500;  // 7 March 2008, 14:15 at UTC+8
 
 class WaypointPageTest : public ::testing::Test, protected testsupport::FakeWindow {
 protected:
     void SetUp() override {
-        serial.SetResponder([this](const std::string& written) { return Answer(written); });
+        // The device's answer; while `hold` is set the first packet waits on the line.
+        serial.SetResponder([this](const std::string& written) {
+            if (written.starts_with('\x01') && hold) {
+                held = true;
+                while (hold) std::this_thread::sleep_for(1ms);
+            }
+            return target->Feed(written);
+        });
         ASSERT_TRUE(Start());
         waypoints = dynamic_cast<CPageWayPointSetting*>(window->Page(COrvikUtilityDlg::kSlotWayPoint));
         ASSERT_NE(waypoints, nullptr);
-        folder = ::testing::TempDir() + "pellora-waypage-" + std::to_string(::getpid());
-        std::filesystem::create_directories(folder);
     }
     void TearDown() override {
-        Release();
-        if (waypoints) waypoints->JoinWorker();
-        std::filesystem::remove_all(folder);
-    }
-
-    // The device's answer; with `hold` set the first packet waits for Release.
-    std::string Answer(const std::string& written) {
-        if (!written.empty() && written[0] == '\x01') {
-            std::unique_lock lock(gate);
-            if (hold && !held) {
-                held = true;
-                opened.notify_all();
-                opened.wait(lock, [this] { return !hold; });
-            }
-        }
-        return target->Feed(written);
-    }
-    void Release() {
-        std::lock_guard lock(gate);
         hold = false;
-        opened.notify_all();
+        if (waypoints) waypoints->JoinWorker();
     }
-
     // A copy of `bytes` named `name`, last written at kInstant.
     std::string WriteFile(const std::string& name, const Bytes& bytes) {
-        const std::string path = folder + "/" + name;
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    static_cast<std::streamsize>(bytes.size()));
+        const std::string path = folder / name;
+        WriteBytes(path, bytes);
         const struct timespec times[2] = {{kInstant, 0}, {kInstant, 0}};
         EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
         return path;
-    }
-    // Download clicked with `path` chosen; returns once the worker has ended
-    // and the UI thread has taken all it handed over.
-    void Download(const std::string& path) {
-        ui.QueueFileAnswer(path);
-        waypoints->SendCommand(kDownload);
-        ASSERT_TRUE(testsupport::WaitUntil([this] { return !waypoints->IsWorkerRunning(); }, 60s));
-        platform::PumpMessages();
     }
     std::string Text(int id) const { return waypoints->GetDlgItemText(id); }
 
     CPageWayPointSetting* waypoints = nullptr;
     std::shared_ptr<sim::BlockTarget> target = std::make_shared<sim::BlockTarget>();
-    std::string folder;
-    std::mutex gate;
-    std::condition_variable opened;
-    bool hold = false;
-    bool held = false;
+    testsupport::TempFolder folder{"pellora-waypage"};
+    std::atomic<bool> hold{false}, held{false};
 };
 
-TEST_F(WaypointPageTest, DownloadsACrLfFileByteForByteAndIgnoresASecondClick) {
+TEST_F(WaypointPageTest, DownloadsACrLfFileByteForByteIgnoresASecondClickAndShowsTheNextFilesDate) {
     const Bytes file = ReadBytes(std::string(PELLORA_TEST_DATA_DIR) + "/blocks/waypoints_crlf.mpt");
     ASSERT_EQ(file.size(), 412u);
-    const std::string path = WriteFile("waypoints_crlf.mpt", file);
-
     hold = true;
-    ui.QueueFileAnswer(path);
-    waypoints->SendCommand(kDownload);
-    {
-        std::unique_lock lock(gate);
-        ASSERT_TRUE(opened.wait_for(lock, 60s, [this] { return held; }));
-    }
+    RunWithFile(*waypoints, ui, WriteFile("waypoints_crlf.mpt", file), {kDownload}, false);
+    ASSERT_TRUE(testsupport::WaitUntil([this] { return held.load(); }, 60s));
     // The first packet is on the line: a second click asks for no file and
     // sends nothing, and the window does not close.
     EXPECT_TRUE(waypoints->IsWorkerRunning());
@@ -127,9 +82,8 @@ TEST_F(WaypointPageTest, DownloadsACrLfFileByteForByteAndIgnoresASecondClick) {
     EXPECT_EQ(serial.Writes().size(), writes);
     EXPECT_EQ(window->ModalResult(), 0);
     EXPECT_TRUE(window->IsWindowVisible());
-    Release();
-    ASSERT_TRUE(testsupport::WaitUntil([this] { return !waypoints->IsWorkerRunning(); }, 60s));
-    platform::PumpMessages();
+    hold = false;
+    ASSERT_TRUE(testsupport::FinishWorker(*waypoints));
 
     const auto calls = ui.Calls();
     ASSERT_EQ(calls.size(), 1u) << "a chooser for the second click, or a message box";
@@ -141,37 +95,27 @@ TEST_F(WaypointPageTest, DownloadsACrLfFileByteForByteAndIgnoresASecondClick) {
     padded.resize(512, 0xFF);
     EXPECT_EQ(target->Received(), padded);
     EXPECT_EQ(target->Elements().front(), "wake-up");
-
-    EXPECT_EQ(Text(kName), "waypoints_crlf.mpt");
-    EXPECT_EQ(Text(kStatus), kDone);
-    EXPECT_EQ(Text(kPercent), "100%");
+    EXPECT_EQ(Text(kName) + "|" + Text(kStatus) + "|" + Text(kPercent), std::string("waypoints_crlf.mpt|") + kDone + "|100%");
     EXPECT_EQ(waypoints->GetProgressPos(kProgress), 100);
     // A screen reader reads the status line's text.
     QAccessibleInterface* status = QAccessible::queryAccessibleInterface(waypoints->GetDlgItem(kStatus));
     ASSERT_NE(status, nullptr);
     EXPECT_EQ(status->text(QAccessible::Name).toStdString(), kDone);
 
-    // The page's next run starts from an empty bar and goes through again.
+    // The page's next run starts afresh: the new file's texts, its size
+    // announced padded.
     target = std::make_shared<sim::BlockTarget>();
-    Download(path);
-    EXPECT_TRUE(target->Completed());
-    EXPECT_EQ(Text(kStatus), kDone);
-}
-
-TEST_F(WaypointPageTest, ShowsTheFileDateAndAnnouncesThePaddedSize) {
     SetChosenZoneOffset(8 * 3600);
-    const std::string path = WriteFile("route.mpt", Bytes(513, 'A'));
-    Download(path);
+    ASSERT_TRUE(RunWithFile(*waypoints, ui, WriteFile("route.mpt", Bytes(513, 'A')), {kDownload}));
     ClearChosenZone();
-    EXPECT_EQ(Text(kName), "route.mpt");
-    EXPECT_EQ(Text(kDate), "2008/03/07 02:15 PM");
+    EXPECT_TRUE(target->Completed());
+    EXPECT_EQ(Text(kName) + "|" + Text(kDate) + "|" + Text(kStatus), std::string("route.mpt|2008/03/07 02:15 PM|") + kDone);
     EXPECT_EQ(target->AnnouncedSize(), 1024u);
     EXPECT_EQ(target->Received().size(), 1024u);
-    EXPECT_EQ(Text(kStatus), kDone);
 }
 
 TEST_F(WaypointPageTest, CancellingTheChooserLeavesTheStartTextsAndSendsNothing) {
-    Download("");
+    ASSERT_TRUE(RunWithFile(*waypoints, ui, "", {kDownload}));
     EXPECT_TRUE(serial.Writes().empty());
     EXPECT_EQ(Text(kName) + "|" + Text(kVersion) + "|" + Text(kDate) + "|" + Text(kStatus) + "|" + Text(kPercent),
               "Default File Name|Default File Version|Default File Date||0%");
@@ -195,8 +139,8 @@ class WaypointPageFailure : public WaypointPageTest, public ::testing::WithParam
 TEST_P(WaypointPageFailure, IsReportedAndTheWorkerEnds) {
     const Failure& f = GetParam();
     target = std::make_shared<sim::BlockTarget>(f.device);
-    const std::string path = f.missingFile ? folder + "/missing.mpt" : WriteFile("route.mpt", Bytes(700, 'B'));
-    Download(path);
+    ASSERT_TRUE(RunWithFile(*waypoints, ui, f.missingFile ? folder / "missing.mpt" : WriteFile("route.mpt", Bytes(700, 'B')),
+                            {kDownload}));
     EXPECT_EQ(Text(kStatus), f.text);
     EXPECT_NE(waypoints->GetProgressPos(kProgress), 100);
     EXPECT_FALSE(target->Completed());
@@ -219,8 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WaypointPageTest, ClosingTheWindowDuringATransferJoinsTheWorker) {
     target = std::make_shared<sim::BlockTarget>(sim::BlockTargetOptions{.silentAfter = 1});
-    ui.QueueFileAnswer(WriteFile("route.mpt", Bytes(2000, 'C')));
-    waypoints->SendCommand(kDownload);
+    RunWithFile(*waypoints, ui, WriteFile("route.mpt", Bytes(2000, 'C')), {kDownload}, false);
     // The window goes while the worker may still wait for the device: the
     // page stops and joins it before the port's page goes.
     window.reset();
