@@ -93,6 +93,18 @@ protected:
         ExpectStopBox(text);
         EXPECT_EQ(page.StatusMessage(), text);
     }
+    // The one run so far: the page's source, folder, calibration and zone,
+    // batch mode as given, kDocument in the file, the list shown outside batch mode.
+    void ExpectTheRun(int calibration, int zoneHours, bool batch, const fs::path& file) {
+        ASSERT_EQ(recorder.runs.size(), 1u);
+        const PhotoKmlRun& run = recorder.runs[0];
+        EXPECT_EQ(run.sourcePath + "|" + run.photoFolder, source + "|" + photos.string());
+        EXPECT_EQ(run.calibrationSeconds, calibration);
+        EXPECT_EQ(recorder.zoneSeen[0], zoneHours * 3600);
+        EXPECT_TRUE(run.batchMode == batch && recorder.batchModeSeen[0] == batch);
+        EXPECT_EQ(ReadText(file), Utf16Document());
+        EXPECT_EQ(page.GetItemCount(kPhotoList), batch ? 0 : 2);
+    }
 
     Recorder recorder;
     CPageTrackLogPhoto page;
@@ -129,24 +141,6 @@ TEST_F(PhotoPageTest, ConvertChecksSourceThenFolderAndReportsEachFailureWithoutC
     EXPECT_EQ(ui.Count("message"), 5u);  // one box each
 }
 
-TEST_F(PhotoPageTest, TheZoneIsSetBeforeTheSaveDialogAndCancelsLeaveThePageAsItWas) {
-    Choose(source, photos);
-    Choose("", "");  // both cancelled
-    EXPECT_EQ(page.GetDlgItemText(kSourceEdit), source);
-    EXPECT_EQ(page.PhotoFolder(), photos.string());
-    EXPECT_EQ(page.GetDlgItemText(kPhotoFolderEdit), photos.string());
-    page.zoneHours = 9;
-    page.SendCommand(kConvert);  // the save dialog is cancelled
-    ASSERT_EQ(ui.zoneAtChooser.size(), 3u);
-    EXPECT_EQ(ui.zoneAtChooser[2], 9 * 3600);
-    EXPECT_EQ(ChosenZoneOffset(), 9 * 3600);
-    const auto save = ui.Calls().back().request;
-    EXPECT_TRUE(save.save && save.overwritePrompt && save.hideReadOnly);
-    EXPECT_EQ(save.defaultExtension + save.fileName, "kml*.kml");
-    EXPECT_TRUE(recorder.runs.empty());
-    EXPECT_EQ(ui.Count("message"), 0u);
-}
-
 TEST_F(PhotoPageTest, TheCombineDialogsOkSetsZoneAndCalibrationAndCancelLeavesThem) {
     page.zoneHours = 2;
     page.calibrationSeconds = 5;
@@ -169,7 +163,7 @@ TEST_F(PhotoPageTest, TheCombineDialogsOkSetsZoneAndCalibrationAndCancelLeavesTh
     }
 }
 
-TEST_F(PhotoPageTest, DefaultAllLeavesThePagesZoneAndCalibrationForTheNextUtf16Convert) {
+TEST_F(PhotoPageTest, DefaultAllLeavesThePagesZoneWhichConvertSetsBeforeTheSaveDialog) {
     theUtility.SetPhotoTimeZone(-5);
     CPageTrackLogPhoto fresh;
     ASSERT_TRUE(fresh.Create(static_cast<QWidget*>(nullptr)));
@@ -186,17 +180,24 @@ TEST_F(PhotoPageTest, DefaultAllLeavesThePagesZoneAndCalibrationForTheNextUtf16C
     EXPECT_EQ(theUtility.photoZoneReset.load(), 1);
 
     Choose(source, photos);
+    Choose("", "");  // both cancelled: the page keeps its choices
+    EXPECT_EQ(page.GetDlgItemText(kSourceEdit), source);
+    EXPECT_EQ(page.PhotoFolder(), photos.string());
+    EXPECT_EQ(page.GetDlgItemText(kPhotoFolderEdit), photos.string());
+    page.SendCommand(kConvert);  // the save dialog is cancelled
+    ASSERT_EQ(ui.zoneAtChooser.size(), 3u);
+    EXPECT_EQ(ui.zoneAtChooser[2], -5 * 3600);
+    EXPECT_EQ(ChosenZoneOffset(), -5 * 3600);
+    const auto save = ui.Calls().back().request;
+    EXPECT_TRUE(save.save && save.overwritePrompt && save.hideReadOnly);
+    EXPECT_EQ(save.defaultExtension + save.fileName, "kml*.kml");
+    EXPECT_TRUE(recorder.runs.empty());
+
     ConvertTo(out);
     EXPECT_EQ(ui.Count("message"), 0u);
-    ASSERT_EQ(recorder.runs.size(), 1u);
-    const PhotoKmlRun& run = recorder.runs[0];
-    EXPECT_EQ(run.sourcePath + "|" + run.photoFolder, source + "|" + photos.string());
-    EXPECT_EQ(run.calibrationSeconds, 80985);
-    EXPECT_EQ(recorder.zoneSeen[0], -5 * 3600);
-    EXPECT_TRUE(run.writeGpsInPhoto && !run.batchMode);
-    EXPECT_EQ(ReadText(out), Utf16Document());
+    ExpectTheRun(80985, -5, false, out);
+    EXPECT_TRUE(recorder.runs[0].writeGpsInPhoto);
     EXPECT_EQ(page.StatusMessage(), res::LoadString(361));
-    EXPECT_EQ(page.GetItemCount(kPhotoList), 2);
     EXPECT_EQ(page.GetDlgItemText(kSummaryText), "2 read");
     CPageTrackLogPhoto::ClearResetFlag();
     EXPECT_EQ(theUtility.photoZoneReset.load(), 0);
@@ -240,12 +241,7 @@ TEST_F(PhotoPageTest, TheBatchEntrySetsBatchModeOnlyWhileItRunsAndRunsAlone) {
     EXPECT_TRUE(batchResult);
     EXPECT_FALSE(page.batchMode);
     EXPECT_FALSE(file.IsOpen());
-    ASSERT_EQ(recorder.runs.size(), 1u);
-    EXPECT_TRUE(recorder.batchModeSeen[0] && recorder.runs[0].batchMode);
-    EXPECT_EQ(recorder.runs[0].calibrationSeconds, 30);
-    EXPECT_EQ(recorder.zoneSeen[0], 3 * 3600);
-    EXPECT_EQ(ReadText(folder / "batch.kml"), Utf16Document());
-    EXPECT_EQ(page.GetItemCount(kPhotoList), 0);  // nothing shown in batch mode
+    ExpectTheRun(30, 3, true, folder / "batch.kml");
 
     // A missing source: reported, file closed, batch mode off again.
     CStdioFileEx third((folder / "third.kml").string(), kUnicodeWrite);
