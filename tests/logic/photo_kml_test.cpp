@@ -85,9 +85,12 @@ TEST_F(PhotoKmlTest, GoldenDocumentAndGpsCopies) {
     }
     const std::vector<std::uint8_t> bytes = ReadBytes(kml);
     ASSERT_GE(bytes.size(), 4u);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<std::uint8_t>{0xFF, 0xFE, '<', 0}));
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4),
+              (std::vector<std::uint8_t>{0xFF, 0xFE, '<', 0}));
     std::u16string wide(bytes.size() / 2 - 1, u'\0');
-    for (std::size_t i = 0; i < wide.size(); ++i) wide[i] = static_cast<char16_t>(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8);
+    for (std::size_t i = 0; i < wide.size(); ++i) {
+        wide[i] = static_cast<char16_t>(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8);
+    }
     std::string text;
     CStdioFileEx::UnicodeToMultiByte(wide, text, 65001);
     EXPECT_EQ(Replace(text, "\r\n", "").find_first_of("\r\n"), std::string::npos) << "lines end in CR LF";

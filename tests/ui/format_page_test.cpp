@@ -40,8 +40,10 @@ protected:
     // The zone row, the four boxes, the four flags and the zone.
     std::string Shown() const {
         std::string s = page.GetItemText(kZoneCombo, page.GetCurSel(kZoneCombo));
-        for (int box : {kOutputText, kOutputKml, kOutputNmea, kOutputGpx}) s += page.IsDlgButtonChecked(box) ? " 1" : " 0";
-        for (int flag : {page.outputText, page.outputKml, page.outputNmea, page.outputGpx}) s += " " + std::to_string(flag);
+        for (int box : {kOutputText, kOutputKml, kOutputNmea, kOutputGpx})
+            s += page.IsDlgButtonChecked(box) ? " 1" : " 0";
+        for (int flag : {page.outputText, page.outputKml, page.outputNmea, page.outputGpx})
+            s += " " + std::to_string(flag);
         return s + " zone " + std::to_string(page.zone);
     }
     static int StoredZone() {

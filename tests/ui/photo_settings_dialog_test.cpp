@@ -52,15 +52,16 @@ TEST_F(PhotoSettingsTest, OpensOnTheStoredValuesAndTypingStoresAtOnce) {
     std::string shown = Shown(*dialog);
     for (int edit : {kDaysEdit, kHoursEdit, kMinutesEdit, kSecondsEdit}) shown += " " + dialog->GetDlgItemText(edit);
     EXPECT_EQ(shown, "-3 1 -2 30 -15");
-    for (const auto& [id, high] : {std::pair{kDaysSpin, 30}, {kHoursSpin, 23}, {kMinutesSpin, 59}, {kSecondsSpin, 59}}) {
+    for (const auto& [id, high] :
+         {std::pair{kDaysSpin, 30}, {kHoursSpin, 23}, {kMinutesSpin, 59}, {kSecondsSpin, 59}}) {
         auto* spin = dialog->Item<platform::SpinWidget>(id);
         ASSERT_NE(spin, nullptr);
         EXPECT_EQ(std::vector<int>({spin->Low(), spin->High(), spin->Pos()}), std::vector<int>({-high, high, 0})) << id;
     }
-    Type(*dialog, kDaysEdit, "-1");
-    Type(*dialog, kHoursEdit, "2");
-    Type(*dialog, kMinutesEdit, "-30");
-    Type(*dialog, kSecondsEdit, "15");
+    for (const auto& [edit, text] :
+         {std::pair{kDaysEdit, "-1"}, {kHoursEdit, "2"}, {kMinutesEdit, "-30"}, {kSecondsEdit, "15"}}) {
+        Type(*dialog, edit, text);
+    }
     int seconds = 0;
     dialog->GetCalibrationSeconds(seconds);
     EXPECT_EQ(seconds, -80985);  // -86400 + 7200 - 1800 + 15
