@@ -5,10 +5,10 @@
 // conversion at a time), and the program's own writer.
 #include <QApplication>
 #include <QTimer>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
+#include <future>
 #include <thread>
+#include <utility>
 
 #include "ExportPageTest.h"
 #include "export/PageTrackLogPhoto.h"
@@ -36,27 +36,25 @@ std::string Utf16Document() {
 }
 
 // Records each run (with the page's batch mode and the zone during it) and
-// answers kDocument; holds a run while `hold` is set.
+// answers kDocument. The run that finds `hold` set (it clears it) signals
+// `entered` and waits for `release`.
 struct Recorder {
     PhotoKmlResult Write(const PhotoKmlRun& run) {
-        std::unique_lock lock(mutex);
         runs.push_back(run);
         batchModeSeen.push_back(page->batchMode);
         zoneSeen.push_back(ChosenZoneOffset());
-        inRun = true;
-        changed.notify_all();
-        changed.wait(lock, [this] { return !hold; });
-        inRun = false;
+        if (std::exchange(hold, false)) {
+            entered.set_value();
+            release.get_future().wait();
+        }
         return {true, kDocument, "", {"photo one", "photo two"}, "2 read"};
     }
     CPageTrackLogPhoto* page = nullptr;
-    std::mutex mutex;
-    std::condition_variable changed;
     std::vector<PhotoKmlRun> runs;
     std::vector<bool> batchModeSeen;
     std::vector<std::optional<long>> zoneSeen;
     bool hold = false;
-    bool inRun = false;
+    std::promise<void> entered, release;
 };
 
 // What the page owns: forwards to the recorder that the test keeps.
@@ -221,10 +219,7 @@ TEST_F(PhotoPageTest, TheBatchEntrySetsBatchModeOnlyWhileItRunsAndRunsAlone) {
     CStdioFileEx file((folder / "batch.kml").string(), kUnicodeWrite | CStdioFile::typeText);
     bool batchResult = false;
     std::thread worker([&] { batchResult = page.ConvertWithPhotos(source, &file, photos.string()); });
-    {
-        std::unique_lock lock(recorder.mutex);
-        recorder.changed.wait(lock, [&] { return recorder.inRun; });
-    }
+    recorder.entered.get_future().wait();
     EXPECT_TRUE(page.batchMode);
     page.SendCommand(kConvert);  // refused while the batch run reads its photos
     ExpectFailure(CPageTrackLogPhoto::kBusy);
@@ -232,11 +227,7 @@ TEST_F(PhotoPageTest, TheBatchEntrySetsBatchModeOnlyWhileItRunsAndRunsAlone) {
     CStdioFileEx other((folder / "other.kml").string(), kUnicodeWrite);
     EXPECT_FALSE(page.ConvertWithPhotos(source, &other, photos.string()));
     EXPECT_FALSE(other.IsOpen());
-    {
-        std::lock_guard lock(recorder.mutex);
-        recorder.hold = false;
-    }
-    recorder.changed.notify_all();
+    recorder.release.set_value();
     worker.join();
     EXPECT_TRUE(batchResult);
     EXPECT_FALSE(page.batchMode);
