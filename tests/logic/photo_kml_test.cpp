@@ -11,7 +11,6 @@
 // copy), a name with ]]> and quotes (+62 s, point 1), late (after the last
 // point, unmatched).
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -86,7 +85,8 @@ TEST_F(PhotoKmlTest, GoldenDocumentAndGpsCopies) {
     }
     const std::vector<std::uint8_t> bytes = ReadBytes(kml);
     ASSERT_GE(bytes.size(), 4u);
-    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<std::uint8_t>{0xFF, 0xFE, '<', 0}));
+    EXPECT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 4),
+              (std::vector<std::uint8_t>{0xFF, 0xFE, '<', 0}));
     std::u16string wide(bytes.size() / 2 - 1, u'\0');
     for (std::size_t i = 0; i < wide.size(); ++i) {
         wide[i] = static_cast<char16_t>(bytes[2 + 2 * i] | bytes[3 + 2 * i] << 8);
@@ -95,14 +95,9 @@ TEST_F(PhotoKmlTest, GoldenDocumentAndGpsCopies) {
     CStdioFileEx::UnicodeToMultiByte(wide, text, 65001);
     EXPECT_EQ(Replace(text, "\r\n", "").find_first_of("\r\n"), std::string::npos) << "lines end in CR LF";
     const std::string actual = Replace(Replace(text, "\r\n", "\n"), (dir_ / "photos").string(), "@DIR@");
-    const std::string golden = [] {
-        const auto b = ReadBytes(PhotoData("photo-track.kml"));
-        return std::string(b.begin(), b.end());
-    }();
-    EXPECT_EQ(actual, golden);
-    if (actual != golden) {
-        WriteBytes(PELLORA_BUILD_DIR "/photo-track.kml", {actual.begin(), actual.end()});
-    }
+    const auto golden = ReadBytes(PhotoData("photo-track.kml"));
+    EXPECT_EQ(actual, std::string(golden.begin(), golden.end()));
+    if (HasFailure()) WriteBytes(PELLORA_BUILD_DIR "/photo-track.kml", {actual.begin(), actual.end()});  // to review
 
     const auto copies = [&](const char* name) { return fs::exists(dir_ / "photos" / "GPS" / name); };
     EXPECT_TRUE(copies("a_GPS.jpg") && copies("b_GPS.jpg") && copies("p]]>\"q'&<_GPS.jpg"));
@@ -112,9 +107,7 @@ TEST_F(PhotoKmlTest, GoldenDocumentAndGpsCopies) {
     EXPECT_EQ(tail, (std::vector<std::string>{photos + "d.jpg;EXIF layout not supported: no IFD1.", photos + "c.jpg"}));
     EXPECT_TRUE(state_.gpsWriteOk);
 
-    if (!HaveTool("xmllint") || !HaveTool("iconv")) {
-        GTEST_SKIP() << "xmllint or iconv absent";
-    }
+    if (!HaveTool("xmllint") || !HaveTool("iconv")) GTEST_SKIP() << "xmllint or iconv absent";
     const auto direct = RunCommand("xmllint --noout " + ShellQuote(kml));
     EXPECT_EQ(direct.first, 0) << direct.second;
     const auto converted = RunCommand("iconv -f UTF-16 -t UTF-8 " + ShellQuote(kml) +

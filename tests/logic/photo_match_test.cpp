@@ -2,11 +2,9 @@
 // points: the worked edge cases, the list lines and counts, and the same
 // results as the insertion sorts and cursor walk of the matching's first form.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
 #include <filesystem>
 #include <random>
 
@@ -22,12 +20,8 @@ namespace {
 PhotoLinkState StateWith(const std::vector<std::int64_t>& points, const std::vector<std::int64_t>& photos) {
     PhotoLinkState state;
     state.batchMode = true;
-    for (std::int64_t t : points) {
-        state.trackPoints.push_back({0, 0, 0, static_cast<std::uint32_t>(t)});
-    }
-    for (std::int64_t t : photos) {
-        state.photoFiles.push_back({"p" + std::to_string(state.photoFiles.size()), t, 0, true});
-    }
+    for (std::int64_t t : points) state.trackPoints.push_back({0, 0, 0, static_cast<std::uint32_t>(t)});
+    for (std::int64_t t : photos) state.photoFiles.push_back({"p" + std::to_string(t), t, 0, true});
     state.SortTrackByTime();
     state.SortPhotosByTime();
     state.MatchPhotosToTrack();
@@ -38,9 +32,7 @@ PhotoLinkState StateWith(const std::vector<std::int64_t>& points, const std::vec
 std::vector<long> Matches(const PhotoLinkState& state) {
     std::vector<long> result(state.photoFiles.size(), -1);
     for (const PhotoOrderEntry& e : state.photoOrder) {
-        if (e.matched) {
-            result[e.photoIndex] = static_cast<long>(e.pointIndex);
-        }
+        if (e.matched) result[e.photoIndex] = static_cast<long>(e.pointIndex);
     }
     return result;
 }
@@ -88,9 +80,8 @@ std::vector<long> FirstForm(const std::vector<std::int64_t>& points, const std::
     const auto insertionOrder = [](const std::vector<std::int64_t>& times) {
         std::vector<std::size_t> order;
         const auto earlier = [&](std::size_t a, std::size_t b) { return times[a] < times[b]; };
-        for (std::size_t i = 0; i < times.size(); ++i) {
+        for (std::size_t i = 0; i < times.size(); ++i)
             order.insert(std::upper_bound(order.begin(), order.end(), i, earlier), i);
-        }
         return order;
     };
     const auto track = insertionOrder(points);
@@ -99,9 +90,7 @@ std::vector<long> FirstForm(const std::vector<std::int64_t>& points, const std::
     for (std::size_t photo : insertionOrder(photos)) {
         const std::int64_t t = photos[photo];
         std::size_t j = cursor;
-        while (j < track.size() && points[track[j]] <= t) {
-            ++j;
-        }
+        while (j < track.size() && points[track[j]] <= t) ++j;
         if (j < track.size() && j > 0 && points[track[j]] - points[track[j - 1]] <= 120) {
             cursor = IsNearerToNext(points[track[j - 1]], points[track[j]], t) ? j : j - 1;
             result[photo] = static_cast<long>(track[cursor]);
@@ -115,13 +104,10 @@ TEST(PhotoMatchTest, SameResultsAsTheFirstForm) {
     for (int round = 0; round < 200; ++round) {
         std::vector<std::int64_t> points(random() % 60), photos(random() % 40);
         std::int64_t t = 1000;
-        for (auto& point : points) {
-            point = t += random() % 5 == 0 ? random() % 400 : random() % 30;
-        }
+        for (auto& point : points) point = t += random() % 5 == 0 ? random() % 400 : random() % 30;
         std::shuffle(points.begin(), points.begin() + static_cast<long>(points.size() / 3), random);
-        for (auto& photo : photos) {
+        for (auto& photo : photos)
             photo = points.empty() || random() % 4 ? 900 + random() % (t - 800) : points[random() % points.size()];
-        }
         ASSERT_EQ(Matches(StateWith(points, photos)), FirstForm(points, photos)) << "round " << round;
     }
 }
@@ -154,9 +140,7 @@ TEST(PhotoFolderTest, ListsReadsAndMatches) {
     PhotoLinkState state;
     state.photoFolder = dir.string();
     state.summaryText = "before";
-    for (std::uint32_t t : {1212797100u, 1212797160u}) {
-        state.trackPoints.push_back({120.0f, 22.0f, 5.0f, t});
-    }
+    for (std::uint32_t t : {1212797100u, 1212797160u}) state.trackPoints.push_back({120.0f, 22.0f, 5.0f, t});
     RunAll(state);
     EXPECT_EQ(state.photoList,
               (std::vector<std::string>{" " + path("a.jpg"), " " + path("b.JPG"),

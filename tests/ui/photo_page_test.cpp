@@ -1,28 +1,19 @@
-// The photo link page over a scripted user and a recording photo KML
-// writer: Convert's check order, the zone set before the save dialog, the
-// UTF-16 file, failures reported under caption 300 without completion text,
-// the combine dialog's OK and Cancel, Default All, HexToInt, and the batch
-// entry's batch mode with one conversion at a time.
-#include <gtest/gtest.h>
-
+// The photo link page over a scripted user and a recording photo KML writer:
+// Convert's check order and its failures (caption 300, no completion text),
+// the zone set before the save dialog, the UTF-16 file, the combine dialog's
+// OK and Cancel, Default All, HexToInt, the batch entry (batch mode, one
+// conversion at a time), and the program's own writer.
 #include <QApplication>
 #include <QTimer>
-#include <condition_variable>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <mutex>
-#include <optional>
+#include <future>
 #include <thread>
-#include <unistd.h>
+#include <utility>
 
+#include "ExportPageTest.h"
 #include "export/PageTrackLogPhoto.h"
 #include "export/PhotoCSDlg.h"
-#include "platform/Ui.h"
-#include "support/ProcessZone.h"
 #include "support/StdioFileEx.h"
-#include "support/UtilityManager.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template135.h"
 #include "ui/templates/Template145.h"
@@ -35,52 +26,6 @@ using namespace dialog135;
 constexpr const char* kDocument = "<?xml version=\"1.0\"?>\r\n<kml>é</kml>\r\n";
 constexpr unsigned kUnicodeWrite = CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFileEx::modeWriteUnicode;
 
-// The program's zone at each chooser.
-class ZoneRecordingUi : public platform::ScriptedUi {
-public:
-    bool ChooseFile(platform::Dialog* owner, const platform::FileDialogRequest& request, std::string& path) override {
-        zoneAtChooser.push_back(ChosenZoneOffset());
-        return ScriptedUi::ChooseFile(owner, request, path);
-    }
-    std::vector<std::optional<long>> zoneAtChooser;
-};
-
-// Records each run (with the page's batch mode and the zone during it) and
-// answers kDocument; holds a run while `hold` is set.
-struct Recorder : PhotoKmlWriter {
-    PhotoKmlResult WritePhotoKml(const PhotoKmlRun& run) override {
-        std::unique_lock lock(mutex);
-        runs.push_back(run);
-        batchModeSeen.push_back(page->batchMode);
-        zoneSeen.push_back(ChosenZoneOffset());
-        inRun = true;
-        changed.notify_all();
-        changed.wait(lock, [this] { return !hold; });
-        inRun = false;
-        return {true, kDocument, "", {"photo one", "photo two"}, "2 read"};
-    }
-    CPageTrackLogPhoto* page = nullptr;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<PhotoKmlRun> runs;
-    std::vector<bool> batchModeSeen;
-    std::vector<std::optional<long>> zoneSeen;
-    bool hold = false;
-    bool inRun = false;
-};
-
-// Forwards to a recorder that the test keeps.
-struct Forward : PhotoKmlWriter {
-    explicit Forward(Recorder& r) : to(r) {}
-    PhotoKmlResult WritePhotoKml(const PhotoKmlRun& run) override { return to.WritePhotoKml(run); }
-    Recorder& to;
-};
-
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // kDocument as the file must hold it: FF FE, then UTF-16LE.
 std::string Utf16Document() {
     std::u16string wide;
@@ -90,109 +35,108 @@ std::string Utf16Document() {
     return bytes;
 }
 
-class PhotoPageTest : public ::testing::Test {
+// Records each run (with the page's batch mode and the zone during it) and
+// answers kDocument. The run that finds `hold` set (it clears it) signals
+// `entered` and waits for `release`.
+struct Recorder {
+    PhotoKmlResult Write(const PhotoKmlRun& run) {
+        runs.push_back(run);
+        batchModeSeen.push_back(page->batchMode);
+        zoneSeen.push_back(ChosenZoneOffset());
+        if (std::exchange(hold, false)) {
+            entered.set_value();
+            release.get_future().wait();
+        }
+        return {true, kDocument, "", {"photo one", "photo two"}, "2 read"};
+    }
+    CPageTrackLogPhoto* page = nullptr;
+    std::vector<PhotoKmlRun> runs;
+    std::vector<bool> batchModeSeen;
+    std::vector<std::optional<long>> zoneSeen;
+    bool hold = false;
+    std::promise<void> entered, release;
+};
+
+// What the page owns: forwards to the recorder that the test keeps.
+struct Forward : PhotoKmlWriter {
+    explicit Forward(Recorder& r) : to(r) {}
+    PhotoKmlResult WritePhotoKml(const PhotoKmlRun& run) override { return to.Write(run); }
+    Recorder& to;
+};
+
+class PhotoPageTest : public testsupport::ExportPageTest {
 protected:
     void SetUp() override {
-        ResetSettings();
+        ExportPageTest::SetUp();
         fs::create_directories(photos);
         std::ofstream(source, std::ios::binary) << std::string(16, '\0');
         ASSERT_TRUE(page.Create(static_cast<QWidget*>(nullptr)));
         recorder.page = &page;
         page.SetPhotoKmlWriter(std::make_unique<Forward>(recorder));
     }
-    void TearDown() override {
-        ResetSettings();
-        fs::remove_all(folder);
-    }
-    static void ResetSettings() {
-        theUtility.SetPhotoTimeZone(0);
-        theUtility.SetCalibration(0, 0, 0, 0);
-        theUtility.SetWriteGpsInPhoto(false);
-        theUtility.zoneInitialised = 1;
-        theUtility.photoZoneReset = 0;
-        ClearChosenZone();
-    }
-    void Choose(const std::string& trl, const std::string& photoFolder) {
+    // Browses to the track and the photo folder (an empty answer cancels).
+    void Choose(const std::string& trl, const fs::path& dir, CPageTrackLogPhoto* on = nullptr) {
         ui.QueueFileAnswer(trl);
-        page.SendCommand(kBrowseSource);
-        ui.QueueFolderAnswer(photoFolder);
-        page.SendCommand(kBrowsePhotoFolder);
+        (on ? *on : page).SendCommand(kBrowseSource);
+        ui.QueueFolderAnswer(dir.string());
+        (on ? *on : page).SendCommand(kBrowsePhotoFolder);
     }
-    size_t Count(const std::string& kind) const {
-        size_t n = 0;
-        for (const auto& call : ui.Calls()) n += call.kind == kind;
-        return n;
+    // Convert, answering the save dialog with path.
+    void ConvertTo(const fs::path& path, CPageTrackLogPhoto* on = nullptr) {
+        ui.QueueFileAnswer(path.string());
+        (on ? *on : page).SendCommand(kConvert);
     }
-    // The last call was a stop box with this text under caption 300.
-    void ExpectFileBox(const std::string& text) {
-        const auto call = ui.Calls().back();
-        EXPECT_EQ(call.kind, "message");
-        EXPECT_EQ(call.text, text);
-        EXPECT_EQ(call.caption, "Pellora Update");
-        EXPECT_EQ(call.type, platform::mb::kOk | platform::mb::kIconStop);
+    // A stop box under caption 300 was the last call, and the status says the same.
+    void ExpectFailure(const std::string& text) {
+        ExpectStopBox(text);
         EXPECT_EQ(page.StatusMessage(), text);
     }
+    // The one run so far: the page's source, folder, calibration and zone,
+    // batch mode as given, kDocument in the file, the list shown outside batch mode.
+    void ExpectTheRun(int calibration, int zoneHours, bool batch, const fs::path& file) {
+        ASSERT_EQ(recorder.runs.size(), 1u);
+        const PhotoKmlRun& run = recorder.runs[0];
+        EXPECT_EQ(run.sourcePath + "|" + run.photoFolder, source + "|" + photos.string());
+        EXPECT_EQ(run.calibrationSeconds, calibration);
+        EXPECT_EQ(recorder.zoneSeen[0], zoneHours * 3600);
+        EXPECT_TRUE(run.batchMode == batch && recorder.batchModeSeen[0] == batch);
+        EXPECT_EQ(ReadText(file), Utf16Document());
+        EXPECT_EQ(page.GetItemCount(kPhotoList), batch ? 0 : 2);
+    }
 
-    ZoneRecordingUi ui;
-    platform::ScopedUi uiScope{ui};
     Recorder recorder;
     CPageTrackLogPhoto page;
-    fs::path folder = fs::temp_directory_path() / ("pellora_photopage_" + std::to_string(::getpid()));
-    fs::path photos = folder / "photos%d";  // a percent sign is kept as it is
-    std::string source = (folder / "track.trl").string();
+    const fs::path photos = folder / "photos%d";  // a percent sign is kept as it is
+    const std::string source = (folder / "track.trl").string();
+    const std::string missing = (folder / "gone.trl").string();
+    const fs::path out = folder / "out.kml";
 };
 
-TEST_F(PhotoPageTest, ConvertChecksTheSourceFirstThenThePhotoFolder) {
-    page.SendCommand(kConvert);  // neither chosen: one box, string 380
-    EXPECT_EQ(Count("message"), 1u);
-    ExpectFileBox(res::LoadString(380));
+TEST_F(PhotoPageTest, ConvertChecksSourceThenFolderAndReportsEachFailureWithoutCompletionText) {
+    page.SendCommand(kConvert);  // neither chosen: string 380
+    ExpectFailure(res::LoadString(380));
     ui.QueueFileAnswer(source);
     page.SendCommand(kBrowseSource);
     page.SendCommand(kConvert);  // a source, no folder: string 381
-    EXPECT_EQ(Count("message"), 2u);
-    ExpectFileBox(res::LoadString(381));
-    EXPECT_EQ(Count("save"), 0u);
+    ExpectFailure(res::LoadString(381));
     EXPECT_FALSE(ChosenZoneOffset().has_value());
-}
 
-TEST_F(PhotoPageTest, TheZoneIsSetBeforeTheSaveDialogAndCancelsLeaveThePageAsItWas) {
-    Choose(source, photos.string());
-    Choose("", "");  // both cancelled
-    EXPECT_EQ(page.GetDlgItemText(kSourceEdit), source);
-    EXPECT_EQ(page.PhotoFolder(), photos.string());
-    EXPECT_EQ(page.GetDlgItemText(kPhotoFolderEdit), photos.string());
-    page.zoneHours = 9;
-    page.SendCommand(kConvert);  // the save dialog is cancelled
-    ASSERT_EQ(ui.zoneAtChooser.size(), 3u);
-    EXPECT_EQ(ui.zoneAtChooser[2], 9 * 3600);
-    EXPECT_EQ(ChosenZoneOffset(), 9 * 3600);
-    const auto save = ui.Calls().back().request;
-    EXPECT_TRUE(save.save && save.overwritePrompt && save.hideReadOnly);
-    EXPECT_EQ(save.defaultExtension + save.fileName, "kml*.kml");
-    EXPECT_TRUE(recorder.runs.empty());
-    EXPECT_EQ(Count("message"), 0u);
-}
-
-TEST_F(PhotoPageTest, FailuresAreReportedUnderCaption300WithoutCompletionText) {
-    const std::string missing = (folder / "gone.trl").string();
-    Choose(missing, photos.string());
+    Choose(missing, photos);
     page.SendCommand(kConvert);
-    ExpectFileBox(missing + "\n" + std::strerror(ENOENT));
-    EXPECT_EQ(Count("save"), 0u);
+    ExpectFailure(missing + "\n" + std::strerror(ENOENT));
+    EXPECT_EQ(ui.Count("save"), 0u);
 
-    Choose(source, photos.string());
-    const std::string unopenable = (folder / "no-such-folder" / "out.kml").string();
-    ui.QueueFileAnswer(unopenable);
-    page.SendCommand(kConvert);
-    ExpectFileBox(unopenable + "\n" + std::strerror(ENOENT));
+    Choose(source, photos);
+    const fs::path unopenable = folder / "no-such-folder" / "out.kml";
+    ConvertTo(unopenable);
+    ExpectFailure(unopenable.string() + "\n" + std::strerror(ENOENT));
     EXPECT_TRUE(recorder.runs.empty());  // no photo was read for nothing
 
     page.SetPhotoKmlWriter(nullptr);  // the stand-in
-    ui.QueueFileAnswer((folder / "out.kml").string());
-    page.SendCommand(kConvert);
-    ExpectFileBox(UnavailablePhotoKmlWriter::kNotAvailable);
-    EXPECT_FALSE(fs::exists(folder / "out.kml"));
-    EXPECT_EQ(Count("message"), 3u);
+    ConvertTo(out);
+    ExpectFailure(UnavailablePhotoKmlWriter::kNotAvailable);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(ui.Count("message"), 5u);  // one box each
 }
 
 TEST_F(PhotoPageTest, TheCombineDialogsOkSetsZoneAndCalibrationAndCancelLeavesThem) {
@@ -205,8 +149,7 @@ TEST_F(PhotoPageTest, TheCombineDialogsOkSetsZoneAndCalibrationAndCancelLeavesTh
             ASSERT_NE(dialog, nullptr);
             dialog->SetDlgItemText(dialog145::kMinutesEdit, "-1");
             dialog->SendCommand(dialog145::kMinutesEdit, platform::notify::kEditChange);
-            dialog->SetCurSel(dialog145::kZoneCombo, 5);  // "+8"
-            dialog->SendCommand(dialog145::kZoneCombo, platform::notify::kSelChange);
+            Select(*dialog, dialog145::kZoneCombo, 5);  // "+8"
             dialog->SendCommand(ok ? dialog145::kOk : dialog145::kCancel);
         });
         page.SendCommand(kPhotoCombineSetting);
@@ -218,7 +161,7 @@ TEST_F(PhotoPageTest, TheCombineDialogsOkSetsZoneAndCalibrationAndCancelLeavesTh
     }
 }
 
-TEST_F(PhotoPageTest, DefaultAllLeavesThePagesZoneAndCalibrationForTheNextUtf16Convert) {
+TEST_F(PhotoPageTest, DefaultAllLeavesThePagesZoneWhichConvertSetsBeforeTheSaveDialog) {
     theUtility.SetPhotoTimeZone(-5);
     CPageTrackLogPhoto fresh;
     ASSERT_TRUE(fresh.Create(static_cast<QWidget*>(nullptr)));
@@ -234,19 +177,25 @@ TEST_F(PhotoPageTest, DefaultAllLeavesThePagesZoneAndCalibrationForTheNextUtf16C
     EXPECT_EQ(std::vector<int>({zone, d, h, m, s}), std::vector<int>(5, 0));
     EXPECT_EQ(theUtility.photoZoneReset.load(), 1);
 
-    Choose(source, photos.string());
-    ui.QueueFileAnswer((folder / "out.kml").string());
-    page.SendCommand(kConvert);
-    EXPECT_EQ(Count("message"), 0u);
-    ASSERT_EQ(recorder.runs.size(), 1u);
-    const PhotoKmlRun& run = recorder.runs[0];
-    EXPECT_EQ(run.sourcePath + "|" + run.photoFolder, source + "|" + photos.string());
-    EXPECT_EQ(run.calibrationSeconds, 80985);
-    EXPECT_EQ(recorder.zoneSeen[0], -5 * 3600);
-    EXPECT_TRUE(run.writeGpsInPhoto && !run.batchMode);
-    EXPECT_EQ(ReadBytes(folder / "out.kml"), Utf16Document());
+    Choose(source, photos);
+    Choose("", "");  // both cancelled: the page keeps its choices
+    EXPECT_EQ(page.GetDlgItemText(kSourceEdit), source);
+    EXPECT_EQ(page.PhotoFolder(), photos.string());
+    EXPECT_EQ(page.GetDlgItemText(kPhotoFolderEdit), photos.string());
+    page.SendCommand(kConvert);  // the save dialog is cancelled
+    ASSERT_EQ(ui.zoneAtChooser.size(), 3u);
+    EXPECT_EQ(ui.zoneAtChooser[2], -5 * 3600);
+    EXPECT_EQ(ChosenZoneOffset(), -5 * 3600);
+    const auto save = ui.Calls().back().request;
+    EXPECT_TRUE(save.save && save.overwritePrompt && save.hideReadOnly);
+    EXPECT_EQ(save.defaultExtension + save.fileName, "kml*.kml");
+    EXPECT_TRUE(recorder.runs.empty());
+
+    ConvertTo(out);
+    EXPECT_EQ(ui.Count("message"), 0u);
+    ExpectTheRun(80985, -5, false, out);
+    EXPECT_TRUE(recorder.runs[0].writeGpsInPhoto);
     EXPECT_EQ(page.StatusMessage(), res::LoadString(361));
-    EXPECT_EQ(page.GetItemCount(kPhotoList), 2);
     EXPECT_EQ(page.GetDlgItemText(kSummaryText), "2 read");
     CPageTrackLogPhoto::ClearResetFlag();
     EXPECT_EQ(theUtility.photoZoneReset.load(), 0);
@@ -265,67 +214,44 @@ TEST(HexToIntTest, DigitsUpToTheFirstOther) {
 TEST_F(PhotoPageTest, TheBatchEntrySetsBatchModeOnlyWhileItRunsAndRunsAlone) {
     page.zoneHours = 3;
     page.calibrationSeconds = 30;
-    Choose(source, photos.string());
+    Choose(source, photos);
     recorder.hold = true;
     CStdioFileEx file((folder / "batch.kml").string(), kUnicodeWrite | CStdioFile::typeText);
     bool batchResult = false;
     std::thread worker([&] { batchResult = page.ConvertWithPhotos(source, &file, photos.string()); });
-    {
-        std::unique_lock lock(recorder.mutex);
-        recorder.changed.wait(lock, [&] { return recorder.inRun; });
-    }
+    recorder.entered.get_future().wait();
     EXPECT_TRUE(page.batchMode);
     page.SendCommand(kConvert);  // refused while the batch run reads its photos
-    ExpectFileBox(CPageTrackLogPhoto::kBusy);
-    EXPECT_EQ(Count("save"), 0u);
+    ExpectFailure(CPageTrackLogPhoto::kBusy);
+    EXPECT_EQ(ui.Count("save"), 0u);
     CStdioFileEx other((folder / "other.kml").string(), kUnicodeWrite);
     EXPECT_FALSE(page.ConvertWithPhotos(source, &other, photos.string()));
     EXPECT_FALSE(other.IsOpen());
-    {
-        std::lock_guard lock(recorder.mutex);
-        recorder.hold = false;
-    }
-    recorder.changed.notify_all();
+    recorder.release.set_value();
     worker.join();
     EXPECT_TRUE(batchResult);
     EXPECT_FALSE(page.batchMode);
     EXPECT_FALSE(file.IsOpen());
-    ASSERT_EQ(recorder.runs.size(), 1u);
-    EXPECT_TRUE(recorder.batchModeSeen[0] && recorder.runs[0].batchMode);
-    EXPECT_EQ(recorder.runs[0].calibrationSeconds, 30);
-    EXPECT_EQ(recorder.zoneSeen[0], 3 * 3600);
-    EXPECT_EQ(ReadBytes(folder / "batch.kml"), Utf16Document());
-    EXPECT_EQ(page.GetItemCount(kPhotoList), 0);  // nothing shown in batch mode
+    ExpectTheRun(30, 3, true, folder / "batch.kml");
 
     // A missing source: reported, file closed, batch mode off again.
     CStdioFileEx third((folder / "third.kml").string(), kUnicodeWrite);
-    const std::string missing = (folder / "gone.trl").string();
     EXPECT_FALSE(page.ConvertWithPhotos(missing, &third, photos.string()));
     EXPECT_EQ(page.StatusMessage(), missing + "\n" + std::strerror(ENOENT));
     EXPECT_FALSE(third.IsOpen() || page.batchMode);
 
-    Choose(source, photos.string());  // the batch entry took the missing one
-    ui.QueueFileAnswer((folder / "out.kml").string());
-    page.SendCommand(kConvert);  // runs once the batch run has ended
+    Choose(source, photos);  // the batch entry took the missing one
+    ConvertTo(out);  // runs once the batch run has ended
     EXPECT_EQ(recorder.runs.size(), 2u);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(PhotoPageTest, TheProgramsOwnWriterMakesTheDocument) {
     CPageTrackLogPhoto fresh;  // the writer it starts with
     ASSERT_TRUE(fresh.Create(static_cast<QWidget*>(nullptr)));
-    ui.QueueFileAnswer(source);
-    fresh.SendCommand(kBrowseSource);
-    ui.QueueFolderAnswer(photos.string());
-    fresh.SendCommand(kBrowsePhotoFolder);
-    const fs::path out = folder / "out.kml";
-    ui.QueueFileAnswer(out.string());
-    fresh.SendCommand(kConvert);
-    EXPECT_EQ(Count("message"), 0u) << fresh.StatusMessage();
-    const std::string bytes = ReadBytes(out);
+    Choose(source, photos, &fresh);
+    ConvertTo(out, &fresh);
+    EXPECT_EQ(ui.Count("message"), 0u) << fresh.StatusMessage();
+    const std::string bytes = ReadText(out);
     ASSERT_GT(bytes.size(), 2u);
     EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
     std::string text;
