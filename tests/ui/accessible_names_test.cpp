@@ -1,7 +1,8 @@
 // What a screen reader hears. Every control of every page and dialog has a
 // name: its own (its caption, or the name the dialog gives a control that
 // shows none) or that of the static tied to it. Fields are named by the static
-// before them in the template and follow its text; the tab names its pages.
+// before them in the template and follow its text; the tab names its pages
+// without showing their names.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
@@ -13,9 +14,9 @@
 #include <vector>
 
 #include "EveryDialog.h"
+#include "device/PageDeviceSetting.h"
 #include "platform/Controls.h"
 #include "shell/OrvikUtilityDlg.h"
-#include "device/PageDeviceSetting.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template102.h"
 #include "ui/templates/Template129.h"
@@ -122,8 +123,8 @@ TEST_F(AccessibleNamesTest, ControlsHaveTheirOwnNames) {
         const platform::Dialog* dialog = every.ById(e.dialog);
         ASSERT_NE(dialog, nullptr) << e.dialog;
         QWidget* w = e.control == kTheDialog ? dialog->GetWidget() : dialog->GetDlgItem(e.control);
-        ASSERT_NE(w, nullptr) << e.dialog << " " << e.control;
         const std::string where = "dialog " + std::to_string(e.dialog) + " control " + std::to_string(e.control);
+        ASSERT_NE(w, nullptr) << where;
         EXPECT_EQ(qobject_cast<QComboBox*>(w) ? LabelledBy(w) : AccessibleName(w), e.name) << where;
         if (e.label) {
             EXPECT_EQ(LabelledBy(w), e.name) << where;
@@ -135,7 +136,7 @@ TEST_F(AccessibleNamesTest, ControlsHaveTheirOwnNames) {
     }
 }
 
-TEST_F(AccessibleNamesTest, AFieldsNameFollowsItsStaticAndTheTabNamesItsPagesWithoutShowingThem) {
+TEST_F(AccessibleNamesTest, AFieldFollowsItsStaticAndTheTabNamesItsFirstPageWithoutShowingIt) {
     platform::Dialog* page = every.fake.window->DevicePage();
     page->SetDlgItemText(dialog133::kDeviceTypeLabel, "Type");
     EXPECT_EQ(AccessibleName(page->GetDlgItem(dialog133::kDeviceType)), "Type");

@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,6 @@
 #include "platform/Controls.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "tracklog/BlockTransfer.h"
-#include "tracklog/PageMTKTracklogSetting.h"
 #include "tracklog/TrackLogSettings.h"
 #include "tracklog/WaypointDownload.h"
 #include "ui/Page.h"
@@ -153,7 +153,8 @@ void ExpectShowsAll(QWidget* w, const std::string& where) {
     if (auto* label = qobject_cast<QLabel*>(w)) {
         text = label->text();
         if (text.isEmpty()) return;  // nothing shown, nothing cut off
-        EXPECT_LE(label->heightForWidth(label->width()), label->height()) << where << " cuts off \"" << text.toStdString() << "\"";
+        EXPECT_LE(label->heightForWidth(label->width()), label->height())
+            << where << " cuts off \"" << text.toStdString() << "\"";
         // A line that cannot wrap must not run past the control either.
         needed = label->minimumSizeHint().width();
     } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
@@ -171,7 +172,8 @@ void ExpectShowsAll(QWidget* w, const std::string& where) {
         // text margins; 8 pixels at least.
         text = edit->text();
         const QMargins margins = edit->textMargins();
-        const int frame = 2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2 * 2 + margins.left() + margins.right();
+        const int frame =
+            2 * w->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 2 * 2 + margins.left() + margins.right();
         needed = metrics.horizontalAdvance(text) + std::max(8, frame);
         EXPECT_GE(edit->height(), metrics.height()) << where;
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
@@ -203,12 +205,13 @@ TEST_F(StatusTextFitTest, EveryControlShowsAllOfWhatItHoldsAndOfEachTextItCanSho
         ASSERT_TRUE(label || edit) << where << " is neither a static nor a field";
         std::vector<std::string> texts = entry.literals;
         for (int id : entry.stringIds) texts.push_back(res::LoadString(id));
+        const auto show = [label, edit](const QString& text) { label ? label->setText(text) : edit->setText(text); };
         const QString before = label ? label->text() : edit->text();
         for (const std::string& text : texts) {
-            label ? label->setText(QString::fromStdString(text)) : edit->setText(QString::fromStdString(text));
+            show(QString::fromStdString(text));
             ExpectShowsAll(w, where);
         }
-        label ? label->setText(before) : edit->setText(before);
+        show(before);
     }
     // The format page's zone list holds every zone.
     EXPECT_EQ(every.ById(136)->GetItemCount(dialog136::kZoneCombo), 26);
@@ -227,8 +230,10 @@ TEST_F(StatusTextFitTest, ControlsLieInsideTheirDialogPagesInsideTheTabAndTheTab
     }
     COrvikUtilityDlg* window = every.fake.window.get();
     QWidget* tab = window->GetDlgItem(dialog102::kTab);
+    ASSERT_NE(tab, nullptr);
     for (int slot = 0; slot < COrvikUtilityDlg::kPageCount; ++slot) {
-        EXPECT_TRUE(tab->rect().contains(window->Page(slot)->GetWidget()->geometry())) << "page " << slot << " runs past the tab";
+        EXPECT_TRUE(tab->rect().contains(window->Page(slot)->GetWidget()->geometry()))
+            << "page " << slot << " runs past the tab";
     }
     EXPECT_TRUE(window->GetWidget()->rect().contains(tab->geometry())) << "the tab runs past the window";
 }

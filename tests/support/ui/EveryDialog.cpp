@@ -14,8 +14,10 @@ std::vector<Control> ControlsOf(const platform::Dialog& dialog) {
         if (c.id != platform::kNoId) controls.push_back({c.id, dialog.GetDlgItem(c.id)});
     }
     for (QWidget* w : dialog.GetWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        const bool listed = std::any_of(controls.begin(), controls.end(), [w](const Control& c) { return c.widget == w; });
-        if (!listed && !w->isHidden()) controls.push_back({platform::kNoId, w});
+        const auto listed = [w](const Control& c) { return c.widget == w; };
+        if (!w->isHidden() && std::none_of(controls.begin(), controls.end(), listed)) {
+            controls.push_back({platform::kNoId, w});
+        }
     }
     return controls;
 }
