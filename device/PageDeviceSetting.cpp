@@ -79,6 +79,12 @@ bool CPageDeviceSetting::OnInitDialog() {
     // The path field shows no caption: a screen reader names it by the
     // button that fills it.
     SetDlgItemAccessibleName(kFilePath, res::LoadString(431));
+    // The hardware versions after the first share its static; the progress
+    // bar is named as the firmware page's is.
+    for (int id = kFileHardware1 + 1; id <= kFileHardware5; ++id) {
+        SetDlgItemAccessibleName(id, GetDlgItemText(kFileHardwareLabel));
+    }
+    SetDlgItemAccessibleName(kProgress, res::LoadString(404));
     devicePageInstance = this;
     FlashDownloader::SetPageLookup([](CPageDeviceSetting* page) { return &page->Flash(); });
     ShowConnectionPicture(false);

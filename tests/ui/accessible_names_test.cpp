@@ -1,20 +1,20 @@
-// What a screen reader hears: each field of the update page is named by the
-// static before it in the template, and follows that static's text; the
-// file-path field and the tab have names although they show none. Every
-// control of the waypoint page has a name.
+// What a screen reader hears. Every control of every page and dialog has a
+// name: its own (its caption, or the name the dialog gives a control that
+// shows none) or that of the static tied to it. Fields are named by the static
+// before them in the template and follow its text; the tab names its pages
+// without showing their names.
 #include <gtest/gtest.h>
 
 #include <QAccessible>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QTabBar>
+#include <optional>
+#include <vector>
 
-#include "FakeWindow.h"
+#include "EveryDialog.h"
 #include "device/PageDeviceSetting.h"
-#include "export/PageTrackLogFormat.h"
-#include "export/PageTrackLogPhoto.h"
-#include "export/PhotoCSDlg.h"
-#include "device/PageDownloadFW.h"
 #include "platform/Controls.h"
 #include "shell/OrvikUtilityDlg.h"
 #include "ui/StringTable.h"
@@ -25,13 +25,10 @@
 #include "ui/templates/Template134.h"
 #include "ui/templates/Template135.h"
 #include "ui/templates/Template136.h"
-#include "ui/templates/Template145.h"
-#include "ui/templates/Template147.h"
 #include "ui/templates/Template144.h"
+#include "ui/templates/Template145.h"
 #include "ui/templates/Template146.h"
-#include "tracklog/PageMTKTracklogSetting.h"
-#include "tracklog/StepByStepDlg.h"
-#include "tracklog/TrackLogFileStatusDlg.h"
+#include "ui/templates/Template147.h"
 
 namespace {
 
@@ -40,8 +37,7 @@ std::string AccessibleName(QObject* object) {
     return face ? face->text(QAccessible::Name).toStdString() : std::string();
 }
 
-// The name of what labels the object (a combo box's name is its current
-// text; its label comes through this relation).
+// The name of the static that labels the object.
 std::string LabelledBy(QObject* object) {
     QAccessibleInterface* face = QAccessible::queryAccessibleInterface(object);
     if (!face) return {};
@@ -49,171 +45,106 @@ std::string LabelledBy(QObject* object) {
     return relations.isEmpty() ? std::string() : relations.front().first->text(QAccessible::Name).toStdString();
 }
 
-class AccessibleNamesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(fake.Start());
-        window = fake.window.get();
-        page = fake.page;
-    }
+// A picture or a frame without a title: nothing a screen reader stops at.
+bool IsDecoration(QWidget* w) {
+    auto* frame = qobject_cast<QGroupBox*>(w);
+    return qobject_cast<platform::ImageStatic*>(w) || (frame && frame->title().isEmpty());
+}
 
-    testsupport::FakeWindow fake;
-    COrvikUtilityDlg* window = nullptr;
-    CPageDeviceSetting* page = nullptr;
+constexpr int kTheDialog = -2;  // the dialog's own window
+
+struct ExpectedName {
+    int dialog;
+    int control;
+    // Its own name; for a combo box, whose own name is its current text, the
+    // name of its label.
+    std::string name;
+    int label = 0;                      // the static tied to it, named alike
+    std::optional<std::string> shows{};  // what it shows meanwhile
 };
 
-TEST_F(AccessibleNamesTest, FieldsAreNamedByTheStaticBeforeThem) {
-    using namespace dialog133;
-    const struct {
-        int field;
-        int label;
-        const char* name;
-    } kFields[] = {
-        {kPortCombo, kPortLabel, "手動設定"},        {kDeviceType, kDeviceTypeLabel, "品番"},
-        {kHardware, kHardwareLabel, "ハードウエア"}, {kFirmware, kFirmwareLabel, "ファイルバージョン"},
-        {kFileProduct, kFileProductLabel, "適合製品"}, {kFileVersion, kFileVersionLabel, "更新ファイル Ver"},
-        {kFileHardware1, kFileHardwareLabel, "適合バージョン"},
+// Built when the test runs, once the string table is there.
+std::vector<ExpectedName> ExpectedNames() {
+    return {
+        {133, dialog133::kPortCombo, "手動設定", dialog133::kPortLabel},
+        {133, dialog133::kDeviceType, "品番", dialog133::kDeviceTypeLabel},
+        {133, dialog133::kHardware, "ハードウエア", dialog133::kHardwareLabel},
+        {133, dialog133::kFirmware, "ファイルバージョン", dialog133::kFirmwareLabel},
+        {133, dialog133::kFileProduct, "適合製品", dialog133::kFileProductLabel},
+        {133, dialog133::kFileVersion, "更新ファイル Ver", dialog133::kFileVersionLabel},
+        {133, dialog133::kFileHardware1, "適合バージョン", dialog133::kFileHardwareLabel},
+        {133, dialog133::kFileHardware5, "適合バージョン"},
+        {133, dialog133::kFilePath, res::LoadString(431), 0, ""},
+        {133, dialog133::kProgress, res::LoadString(404)},
+        {102, dialog102::kTab, res::LoadString(300)},
+        {129, dialog129::kLocalTime, "Local Time"},
+        {129, dialog129::kTimeZone, "Select Time Zone of Country (UTC)"},
+        {130, dialog130::kInterval, "Log by Time"},
+        {130, dialog130::kUploadProgress, "Upload Device Track Log Data to PC"},
+        {134, dialog134::kName, "Waypoints Name", dialog134::kNameLabel},
+        {134, dialog134::kVersion, "Waypoints Version", dialog134::kVersionLabel},
+        {134, dialog134::kDate, "Waypoints Date", dialog134::kDateLabel},
+        {134, dialog134::kStatus, "Download Status Message", 0, ""},
+        {135, dialog135::kSourceEdit, "Source File(*.trl):"},
+        {136, dialog136::kConvert, "Convert", 0, res::LoadString(358)},
+        {136, dialog136::kSourceEdit, "Source File(*.trl):"},
+        {136, dialog136::kZoneCombo, "Time Zone(UTC+-):"},
+        {136, dialog136::kStatusText, "Convert Status Message"},
+        {136, dialog136::kOutputKml, "Google Earth(*.kml)"},
+        {144, dialog144::kBrowseTrackLog, "TrackLog File Directory"},
+        {145, kTheDialog, "Photo Combine Setting"},
+        {145, dialog145::kDaysEdit, "Day"},
+        {145, dialog145::kSecondsSpin, "Sec"},
+        {146, dialog146::kFileList, "Track Log File Status"},
+        {147, dialog147::kProgress, res::LoadString(404)},
+        {147, dialog147::kFilePath, res::LoadString(402)},
     };
-    for (const auto& f : kFields) {
-        QWidget* field = page->GetDlgItem(f.field);
-        if (f.field != kPortCombo) {
-            EXPECT_EQ(AccessibleName(field), f.name) << f.field;
-        }
-        EXPECT_EQ(LabelledBy(field), f.name) << f.field;
-        EXPECT_EQ(page->Item<QLabel>(f.label)->buddy(), field) << f.field;
-    }
-    // The name follows the static's text.
-    page->SetDlgItemText(kDeviceTypeLabel, "Type");
-    EXPECT_EQ(AccessibleName(page->GetDlgItem(kDeviceType)), "Type");
 }
 
-TEST_F(AccessibleNamesTest, ThePathFieldAndTheTabAreNamedWithoutVisibleText) {
-    QWidget* path = page->GetDlgItem(dialog133::kFilePath);
-    EXPECT_EQ(AccessibleName(path), res::LoadString(431));
-    EXPECT_EQ(page->GetDlgItemText(dialog133::kFilePath), "");
+class AccessibleNamesTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(every.Start()); }
+    testsupport::EveryDialog every;
+};
 
-    auto* tab = window->Item<platform::TabControlWidget>(dialog102::kTab);
+TEST_F(AccessibleNamesTest, EveryControlOfEveryPageAndDialogHasAName) {
+    for (const platform::Dialog* dialog : every.All()) {
+        for (const testsupport::Control& c : testsupport::ControlsOf(*dialog)) {
+            ASSERT_NE(c.widget, nullptr) << testsupport::Describe(*dialog, c) << " is missing";
+            if (c.widget->isHidden() || IsDecoration(c.widget)) continue;
+            EXPECT_FALSE(AccessibleName(c.widget).empty() && LabelledBy(c.widget).empty())
+                << testsupport::Describe(*dialog, c) << " has no name";
+        }
+    }
+}
+
+TEST_F(AccessibleNamesTest, ControlsHaveTheirOwnNames) {
+    for (const ExpectedName& e : ExpectedNames()) {
+        const platform::Dialog* dialog = every.ById(e.dialog);
+        ASSERT_NE(dialog, nullptr) << e.dialog;
+        QWidget* w = e.control == kTheDialog ? dialog->GetWidget() : dialog->GetDlgItem(e.control);
+        const std::string where = "dialog " + std::to_string(e.dialog) + " control " + std::to_string(e.control);
+        ASSERT_NE(w, nullptr) << where;
+        EXPECT_EQ(qobject_cast<QComboBox*>(w) ? LabelledBy(w) : AccessibleName(w), e.name) << where;
+        if (e.label) {
+            EXPECT_EQ(LabelledBy(w), e.name) << where;
+            EXPECT_EQ(dialog->Item<QLabel>(e.label)->buddy(), w) << where;
+        }
+        if (e.shows) {
+            EXPECT_EQ(dialog->GetDlgItemText(e.control), *e.shows) << where;
+        }
+    }
+}
+
+TEST_F(AccessibleNamesTest, AFieldFollowsItsStaticAndTheTabNamesItsFirstPageWithoutShowingIt) {
+    platform::Dialog* page = every.fake.window->DevicePage();
+    page->SetDlgItemText(dialog133::kDeviceTypeLabel, "Type");
+    EXPECT_EQ(AccessibleName(page->GetDlgItem(dialog133::kDeviceType)), "Type");
+
+    auto* tab = every.fake.window->Item<platform::TabControlWidget>(dialog102::kTab);
     ASSERT_NE(tab, nullptr);
-    EXPECT_EQ(AccessibleName(tab), res::LoadString(300));
     EXPECT_EQ(tab->Bar()->accessibleTabName(0).toStdString(), res::LoadString(300));
-    EXPECT_EQ(tab->GetItemText(0).toStdString(), "");  // the tab shows no label
-}
-
-TEST_F(AccessibleNamesTest, EveryControlOfTheWaypointPageHasAName) {
-    using namespace dialog134;
-    const CPage* waypoints = window->Page(COrvikUtilityDlg::kSlotWayPoint);
-    for (const platform::ControlTemplate& c : res::Template134().controls) {
-        QWidget* control = waypoints->GetDlgItem(c.id);
-        ASSERT_NE(control, nullptr) << c.id;
-        EXPECT_NE(AccessibleName(control), "") << "control " << c.id;
-    }
-    const struct {
-        int field;
-        int label;
-        const char* name;
-    } kFields[] = {
-        {kName, kNameLabel, "Waypoints Name"},
-        {kVersion, kVersionLabel, "Waypoints Version"},
-        {kDate, kDateLabel, "Waypoints Date"},
-    };
-    for (const auto& f : kFields) {
-        EXPECT_EQ(AccessibleName(waypoints->GetDlgItem(f.field)), f.name) << f.field;
-        EXPECT_EQ(waypoints->Item<QLabel>(f.label)->buddy(), waypoints->GetDlgItem(f.field)) << f.field;
-    }
-    // The status line shows nothing yet and is named all the same.
-    EXPECT_EQ(waypoints->GetDlgItemText(kStatus), "");
-    EXPECT_EQ(AccessibleName(waypoints->GetDlgItem(kStatus)), "Download Status Message");
-}
-
-// Every control of the photo link page and of its settings dialog has a name,
-// although the string table leaves most of their captions empty.
-TEST_F(AccessibleNamesTest, EveryPhotoControlIsNamed) {
-    CPage* page = window->Page(COrvikUtilityDlg::kSlotPhoto);
-    ASSERT_NE(dynamic_cast<CPageTrackLogPhoto*>(page), nullptr);
-    CPhotoCSDlg settings;
-    ASSERT_TRUE(settings.Create(static_cast<QWidget*>(nullptr)));
-    for (const platform::Dialog* dialog : {static_cast<const platform::Dialog*>(page),
-                                           static_cast<const platform::Dialog*>(&settings)}) {
-        for (const auto& c : dialog->Template().controls) {
-            QWidget* control = dialog->GetDlgItem(c.id);
-            ASSERT_NE(control, nullptr) << c.id;
-            const std::string name = qobject_cast<QComboBox*>(control) ? LabelledBy(control) : AccessibleName(control);
-            EXPECT_FALSE(name.empty() && AccessibleName(control).empty())
-                << "template " << dialog->Template().id << " control " << c.id << " has no name";
-        }
-    }
-    EXPECT_EQ(AccessibleName(settings.GetDlgItem(dialog145::kDaysEdit)), "Day");
-    EXPECT_EQ(AccessibleName(settings.GetDlgItem(dialog145::kSecondsSpin)), "Sec");
-    EXPECT_EQ(AccessibleName(page->GetDlgItem(dialog135::kSourceEdit)), "Source File(*.trl):");
-    EXPECT_EQ(AccessibleName(settings.GetWidget()), "Photo Combine Setting");
-}
-
-TEST_F(AccessibleNamesTest, EveryControlOfTheTrackLogPageHasAName) {
-    CPage* trackLog = window->Page(COrvikUtilityDlg::kSlotTrackLogSetting);
-    for (const auto& c : trackLog->Template().controls) {
-        EXPECT_FALSE(AccessibleName(trackLog->GetDlgItem(c.id)).empty()) << c.id;
-    }
-    EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kInterval)), "Log by Time");
-    EXPECT_EQ(AccessibleName(trackLog->GetDlgItem(dialog130::kUploadProgress)), "Upload Device Track Log Data to PC");
-}
-
-// Every control a user can reach on the logger page and the upload's
-// dialogs is named: by its own text, or by the name the dialog gives it.
-void ExpectEveryControlNamed(const platform::Dialog& dialog) {
-    for (const auto& c : dialog.Template().controls) {
-        if (c.id == platform::kNoId || !(c.style & platform::kVisible)) continue;
-        if (c.kind == platform::ControlKind::Static || c.kind == platform::ControlKind::GroupBox) continue;
-        QWidget* w = dialog.GetDlgItem(c.id);
-        ASSERT_NE(w, nullptr) << c.id;
-        const std::string name = AccessibleName(w);
-        EXPECT_FALSE(name.empty() && LabelledBy(w).empty()) << "dialog " << dialog.Template().id << " control " << c.id;
-    }
-}
-
-TEST_F(AccessibleNamesTest, TheLoggerPageAndTheUploadDialogsNameEveryControl) {
-    ExpectEveryControlNamed(*window->LoggerPage());
-    CStepByStepDlg transform;
-    ASSERT_TRUE(transform.Create(static_cast<QWidget*>(nullptr)));
-    ExpectEveryControlNamed(transform);
-    EXPECT_EQ(AccessibleName(transform.GetDlgItem(dialog144::kBrowseTrackLog)), "TrackLog File Directory");
-    CTrackLogFileStatusDlg status;
-    ASSERT_TRUE(status.Create(static_cast<QWidget*>(nullptr)));
-    ExpectEveryControlNamed(status);
-    EXPECT_EQ(AccessibleName(status.GetDlgItem(dialog146::kFileList)), "Track Log File Status");
-}
-
-// Every control of the format conversion page has a name, although the
-// string table leaves the captions of its labels, status and Convert empty.
-TEST_F(AccessibleNamesTest, EveryFormatPageControlIsNamed) {
-    using namespace dialog136;
-    CPage* page = window->Page(COrvikUtilityDlg::kSlotFormat);
-    ASSERT_NE(dynamic_cast<CPageTrackLogFormat*>(page), nullptr);
-    for (const auto& c : page->Template().controls) {
-        QWidget* control = page->GetDlgItem(c.id);
-        ASSERT_NE(control, nullptr) << c.id;
-        EXPECT_NE(AccessibleName(control), "") << "control " << c.id << " has no name";
-    }
-    EXPECT_EQ(page->GetDlgItemText(kConvert), res::LoadString(358));
-    EXPECT_EQ(AccessibleName(page->GetDlgItem(kConvert)), "Convert");
-    EXPECT_EQ(AccessibleName(page->GetDlgItem(kSourceEdit)), "Source File(*.trl):");
-    EXPECT_EQ(LabelledBy(page->GetDlgItem(kZoneCombo)), "Time Zone(UTC+-):");  // a combo's name is its text
-    EXPECT_EQ(AccessibleName(page->GetDlgItem(kStatusText)), "Convert Status Message");
-    EXPECT_EQ(AccessibleName(page->GetDlgItem(kOutputKml)), "Google Earth(*.kml)");
+    EXPECT_EQ(tab->GetItemText(0).toStdString(), "");
 }
 
 }  // namespace
-
-TEST_F(AccessibleNamesTest, EveryControlOfTheFirmwareAndGpsStatusPagesHasAName) {
-    for (CPage* p : {static_cast<CPage*>(window->FirmwarePage()), window->Page(COrvikUtilityDlg::kSlotGpsStatus)}) {
-        for (QWidget* w : p->GetWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-            if (w->isHidden()) continue;
-            const bool named = !AccessibleName(w).empty() || !LabelledBy(w).empty();
-            EXPECT_TRUE(named) << "page " << p->Template().id << ": " << w->metaObject()->className();
-        }
-    }
-    CPage* gps = window->Page(COrvikUtilityDlg::kSlotGpsStatus);
-    EXPECT_EQ(AccessibleName(gps->GetDlgItem(dialog129::kLocalTime)), "Local Time");
-    EXPECT_EQ(LabelledBy(gps->GetDlgItem(dialog129::kTimeZone)), "Select Time Zone of Country (UTC)");
-    EXPECT_EQ(AccessibleName(window->FirmwarePage()->GetDlgItem(dialog147::kProgress)), res::LoadString(404));
-    EXPECT_EQ(AccessibleName(window->FirmwarePage()->GetDlgItem(dialog147::kFilePath)), res::LoadString(402));
-}
