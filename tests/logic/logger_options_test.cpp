@@ -4,10 +4,9 @@
 // "Transform to File" choices.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 
+#include "TempDir.h"
 #include "sim/Framing.h"
 #include "tracklog/LoggerOptions.h"
 #include "tracklog/TransformChoices.h"
@@ -85,18 +84,9 @@ TEST(LoggerOptionsTest, FreeRecordCountNeverWraps) {
     }
 }
 
-class TransformChoicesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pellora-choices-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
-};
-
-TEST_F(TransformChoicesTest, FailedOpensAreMarkedAndAbandonedOutputsLeaveNothing) {
+TEST(TransformChoicesTest, FailedOpensAreMarkedAndAbandonedOutputsLeaveNothing) {
+    const testsupport::TempDir temp;
+    const fs::path& dir = temp.path;
     TransformChoices choices;
     choices.textFilePath = (dir / "missing" / "out.txt").string();
     choices.kmlFilePath = (dir / "gone.kml").string();

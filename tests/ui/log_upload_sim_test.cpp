@@ -7,9 +7,6 @@
 // Waits run twenty times faster than real time, in proportion.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "LoggerSimWindow.h"
 #include "UiTestUtil.h"
 #include "sim/LogImage.h"
@@ -27,11 +24,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Result = LogUploader::Result;
-
-Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // How "Transform to File" is answered: Cancel, or the track-log folder with
 // or without "Write Total Track Log"; None: it never comes up.
@@ -81,14 +73,12 @@ protected:
         QApplication::processEvents();
     }
 
+    // The segment files: .trl, not the memory dump.
     std::map<std::string, Bytes> TrlFiles() const {
-        std::map<std::string, Bytes> files;
-        for (const auto& entry : fs::directory_iterator(out)) {
-            const std::string name = entry.path().filename().string();
-            if (name != CPageMTKTracklogSetting::kRawDumpName && entry.path().extension() == ".trl") {
-                files[name] = ReadFile(entry.path());
-            }
-        }
+        auto files = testsupport::ReadFolder(out);
+        std::erase_if(files, [](const auto& f) {
+            return f.first == CPageMTKTracklogSetting::kRawDumpName || !f.first.ends_with(".trl");
+        });
         return files;
     }
     std::string Status() const { return logger->GetDlgItemText(kProcessStatus); }
@@ -142,7 +132,7 @@ TEST_P(LogUploadCaseTest, MirelTrlIsTheMemoryAndTheTrlFilesItsSegments) {
     }
     Upload(Choice::FolderAndTotal);
     EXPECT_EQ(logger->LastUploadResult(), Result::kDone);
-    EXPECT_TRUE(ReadFile(out / "Mirel.trl") == image) << "Mirel.trl differs from the logger's memory";
+    EXPECT_TRUE(testsupport::ReadFolder(out)["Mirel.trl"] == image) << "Mirel.trl differs from the logger's memory";
     std::map<std::string, Bytes> expected;
     std::vector<std::string> lines;
     for (const auto& f : log.ExpectedFiles(theUtility.GetUserName(), 9 * 3600, true)) {

@@ -11,6 +11,7 @@
 
 #include "FakeWindow.h"
 #include "LoggerSimWindow.h"
+#include "TempDir.h"
 #include "UiTestUtil.h"
 #include "tracklog/StepByStepDlg.h"
 #include "tracklog/TrackLogFileStatusDlg.h"
@@ -24,13 +25,7 @@ namespace {
 
 class StepByStepTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pellora-steps-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr)));
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr))); }
     void Check(int id, bool on) {
         dialog.CheckDlgButton(id, on);
         dialog.SendCommand(id);
@@ -38,7 +33,8 @@ protected:
 
     platform::ScriptedUi ui;
     platform::ScopedUi uiScope{ui};
-    fs::path dir;
+    testsupport::TempDir temp;
+    const fs::path& dir = temp.path;
     CStepByStepDlg dialog;
 };
 

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QTimer>
@@ -17,6 +16,7 @@
 #include <memory>
 
 #include "SimWindow.h"
+#include "TempDir.h"
 #include "device/PageDeviceSetting.h"
 #include "platform/Controls.h"
 #include "shell/OrvikUtilityDlg.h"
@@ -46,16 +46,8 @@ class LoggerSimWindow : public SimWindow {
 public:
     using Change = std::function<void(sim::DeviceProfile&)>;
 
-    explicit LoggerSimWindow(unsigned speed)
-        : SimWindow(speed), out(std::filesystem::temp_directory_path() / ("pellora-logger-" + std::to_string(::getpid()))) {
-        ResetUtility();
-        std::filesystem::remove_all(out);
-        std::filesystem::create_directories(out);
-    }
-    ~LoggerSimWindow() {
-        std::filesystem::remove_all(out);
-        ResetUtility();
-    }
+    explicit LoggerSimWindow(unsigned speed) : SimWindow(speed) { ResetUtility(); }
+    ~LoggerSimWindow() { ResetUtility(); }
 
     // An L-731 (erases take 0.2 s, then `change`) and the window, no port linked.
     void StartUnlinked(const Change& change = {}) {
@@ -102,7 +94,8 @@ public:
         return std::count(bodies.begin(), bodies.end(), body);
     }
 
-    std::filesystem::path out;
+    TempDir temp;
+    const std::filesystem::path& out = temp.path;
     CPageMTKTracklogSetting* logger = nullptr;
 
 private:
