@@ -7,7 +7,8 @@
 // One runner checks per image: the builder still makes the stored image; the
 // decoder's files from the stored image equal the expected ones (names and
 // bytes, nothing more) and so does the ground truth; the source record file;
-// the status lines; the counters; the KML conversion calls.
+// the status lines; the counters and where the log wraps; the KML
+// conversion calls.
 // PELLORA_REGENERATE_LOGIMAGES=1 rewrites image and files from the .log and
 // the ground truth (never from the decoder).
 #include <gtest/gtest.h>
@@ -73,18 +74,14 @@ void Decode(LogDecoder& decoder, const Bytes& image, bool forceRebuild = false, 
         if (source.IsOpen()) {
             EXPECT_TRUE(WriteSectorRaw(LogSector(packed), source));
         }
-        if (forceRebuild) {
-            decoder.OrderedRecords();
-        }
+        if (forceRebuild) decoder.OrderedRecords();
     }
     EXPECT_TRUE(sourcePath.empty() || source.Commit());
 }
 
 Files Expected(const sim::LogImage& log, const std::string& user, long zone, bool total) {
     Files out;
-    for (const auto& f : log.ExpectedFiles(user, zone, total)) {
-        out[f.name] = f.bytes;
-    }
+    for (const auto& f : log.ExpectedFiles(user, zone, total)) out[f.name] = f.bytes;
     return out;
 }
 
@@ -104,9 +101,7 @@ Scenario Parse(const fs::path& path) {
     for (std::string line; std::getline(in, line);) {
         std::istringstream w(line);
         std::string op, t;
-        if (!(w >> op) || op[0] == '#') {
-            continue;
-        }
+        if (!(w >> op) || op[0] == '#') continue;
         auto utc = [&] {
             int y = 0, h = 0, mi = 0, s = 0;
             unsigned mo = 0, d = 0;
@@ -194,6 +189,8 @@ TEST_P(LogImageGoldenTest, DecodesToTheExpectedFiles) {
     EXPECT_EQ(decoder.WaypointCount(), sc.expect.at("waypoints"));
     EXPECT_EQ(decoder.StoredRecordCount(), sc.expect.at("stored"));
     EXPECT_EQ(decoder.WrapStartIndex(), sc.expect.at("wrap-start"));
+    EXPECT_EQ(decoder.WrapEndIndex(), sc.expect.at("wrap-end"));
+    EXPECT_EQ(decoder.WrapFound(), sc.wrap != 0);
 
     Host host;
     decoder.WriteTrlFiles(out.Folder(), sc.user, sc.total, host);
@@ -250,23 +247,6 @@ TEST(LogDecoderTest, YearWindowOfThreeYearsInLocalTime) {
         }
     }
     ClearChosenZone();
-}
-
-TEST(LogDecoderTest, WrappedLogInChronologicalOrder) {
-    sim::LogImage log;  // in memory: 10:00, 10:01, then 09:00, 09:01
-    log.Record(Fix(Utc(2024, 6, 1, 9))).Record(Fix(Utc(2024, 6, 1, 9, 1)));
-    log.Record(Fix(Utc(2024, 6, 1, 10))).Record(Fix(Utc(2024, 6, 1, 10, 1)));
-    LogDecoder decoder([] { return kNow; });
-    Decode(decoder, log.BuildWrapped(1, sim::LogImage::kSlotsPerSector - 2));
-    EXPECT_TRUE(decoder.WrapFound());
-    EXPECT_EQ(decoder.WrapStartIndex(), 2);
-    EXPECT_EQ(decoder.WrapEndIndex(), 1);
-    std::vector<std::uint32_t> times;
-    for (const TrackLogRecordBytes& r : decoder.OrderedRecords()) {
-        times.push_back(DecodeTrackLogRecord(r).utcTime);
-    }
-    EXPECT_EQ(times, (std::vector<std::uint32_t>{Utc(2024, 6, 1, 9), Utc(2024, 6, 1, 9, 1), Utc(2024, 6, 1, 10),
-                                                 Utc(2024, 6, 1, 10, 1)}));
 }
 
 // Full images round trip to exactly their segments: in memory order with

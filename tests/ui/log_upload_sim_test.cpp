@@ -46,7 +46,8 @@ protected:
         state->WriteMemory(0, image);
         theUtility.logEndAddress = 0x10000;  // Connect read it; the upload asks for it again
     }
-    void StartUpload(Choice choice) {
+    // Runs the upload to its end; `during` is polled while it runs.
+    void Upload(Choice choice, const std::function<void()>& during = [] {}) {
         if (choice != Choice::None) {
             ui.QueueFolderAnswer(out.string());
             driver = testsupport::AnswerModal<CStepByStepDlg>([choice](CStepByStepDlg& dlg) {
@@ -60,10 +61,6 @@ protected:
             });
         }
         logger->SendCommand(kUpload);
-    }
-    // Runs the upload to its end; `during` is polled while it runs.
-    void Upload(Choice choice, const std::function<void()>& during = [] {}) {
-        StartUpload(choice);
         ASSERT_TRUE(testsupport::WaitUntil(
             [&] {
                 during();
@@ -105,6 +102,12 @@ protected:
     std::unique_ptr<QTimer> driver;
 };
 
+std::vector<std::string> Names(const std::map<std::string, Bytes>& files) {
+    std::vector<std::string> names;
+    for (const auto& [name, bytes] : files) names.push_back(name);
+    return names;
+}
+
 struct UploadCase {
     const char* name;
     bool wrapped, corrupt, split, nmea;
@@ -140,10 +143,7 @@ TEST_P(LogUploadCaseTest, MirelTrlIsTheMemoryAndTheTrlFilesItsSegments) {
         lines.push_back(" " + (out / f.name).string());
     }
     const auto files = TrlFiles();
-    std::vector<std::string> names, expectedNames;
-    for (const auto& [name, bytes] : files) names.push_back(name);
-    for (const auto& [name, bytes] : expected) expectedNames.push_back(name);
-    EXPECT_EQ(names, expectedNames);
+    EXPECT_EQ(Names(files), Names(expected));
     EXPECT_TRUE(files == expected) << "the .trl files differ from the ground truth";
     // Shown at once; each .trl file, then the KML the format page wrote of it.
     CTrackLogFileStatusDlg* list = logger->fileStatusDialog.get();
