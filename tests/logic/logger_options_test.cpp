@@ -1,7 +1,7 @@
 // The logger settings without a window: the list tables against the worked
-// values, what an Apply sends, the logger's replies (framed by the
-// simulator's own code), the free record count, and the outputs of the
-// "Transform to File" choices.
+// values, the logger's replies (framed by the simulator's own code), the
+// free record count, and the outputs of the "Transform to File" choices.
+// What an Apply sends is checked on the page against the simulated logger.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -38,11 +38,6 @@ TEST(LoggerOptionsTest, ListEntriesAndTheirValues) {
     EXPECT_EQ(DistanceTenths(6, false), -1);
     EXPECT_EQ(IntervalToComboIndex(1, 77), 0);
     EXPECT_EQ(IntervalToComboIndex(2, 100), 0);
-}
-
-TEST(LoggerOptionsTest, ApplySendsOnlyChangedNonZeroOptions) {
-    EXPECT_EQ(SettingsToSend({50, 1000, 2}, {0, 0, 0}), (std::vector<Setting>{{3, 50}, {4, 1000}, {6, 2}}));
-    EXPECT_TRUE(SettingsToSend({0, 0, 2}, {50, 1000, 2}).empty());  // recording off sends nothing
 }
 
 TEST(LoggerOptionsTest, RepliesAsTheLoggerFramesThem) {

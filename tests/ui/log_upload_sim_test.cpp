@@ -12,7 +12,6 @@
 #include "sim/LogImage.h"
 #include "support/ProcessZone.h"
 #include "tracklog/StepByStepDlg.h"
-#include "ui/templates/Template102.h"
 #include "ui/templates/Template143.h"
 #include "ui/templates/Template144.h"
 #include "ui/templates/Template146.h"
@@ -26,8 +25,8 @@ using Bytes = std::vector<std::uint8_t>;
 using Result = LogUploader::Result;
 
 // How "Transform to File" is answered: Cancel, or the track-log folder with
-// or without "Write Total Track Log"; None: it never comes up.
-enum class Choice { None, Cancel, Folder, FolderAndTotal };
+// or without "Write Total Track Log".
+enum class Choice { Cancel, Folder, FolderAndTotal };
 
 class LogUploadTest : public ::testing::Test, protected testsupport::LoggerSimWindow {
 protected:
@@ -48,26 +47,17 @@ protected:
     }
     // Runs the upload to its end; `during` is polled while it runs.
     void Upload(Choice choice, const std::function<void()>& during = [] {}) {
-        if (choice != Choice::None) {
-            ui.QueueFolderAnswer(out.string());
-            driver = testsupport::AnswerModal<CStepByStepDlg>([choice](CStepByStepDlg& dlg) {
-                if (choice == Choice::Cancel) return dlg.SendCommand(dialog144::kCancel);
-                dlg.SendCommand(dialog144::kBrowseTrackLog);
-                if (choice == Choice::FolderAndTotal) {
-                    dlg.CheckDlgButton(dialog144::kWriteTotal, true);
-                    dlg.SendCommand(dialog144::kWriteTotal);
-                }
-                dlg.SendCommand(dialog144::kOk);
-            });
-        }
-        logger->SendCommand(kUpload);
-        ASSERT_TRUE(testsupport::WaitUntil(
-            [&] {
-                during();
-                return !logger->IsWorkerRunning();
-            },
-            std::chrono::seconds(90)));
-        QApplication::processEvents();
+        ui.QueueFolderAnswer(out.string());
+        driver = testsupport::AnswerModal<CStepByStepDlg>([choice](CStepByStepDlg& dlg) {
+            if (choice == Choice::Cancel) return dlg.SendCommand(dialog144::kCancel);
+            dlg.SendCommand(dialog144::kBrowseTrackLog);
+            if (choice == Choice::FolderAndTotal) {
+                dlg.CheckDlgButton(dialog144::kWriteTotal, true);
+                dlg.SendCommand(dialog144::kWriteTotal);
+            }
+            dlg.SendCommand(dialog144::kOk);
+        });
+        ASSERT_NO_FATAL_FAILURE(RunUpload(during));
     }
 
     // The segment files: .trl, not the memory dump.
@@ -79,14 +69,6 @@ protected:
         return files;
     }
     std::string Status() const { return logger->GetDlgItemText(kProcessStatus); }
-    // What the upload locked is unlocked, the speed flag down.
-    void ExpectUnlocked() {
-        EXPECT_EQ(theUtility.highSpeedLink, 0);
-        for (int id : {kUpload, kClear}) EXPECT_TRUE(logger->IsDlgItemEnabled(id)) << id;
-        for (int id : {dialog102::kOk, dialog102::kApplyAll}) EXPECT_TRUE(window->IsDlgItemEnabled(id)) << id;
-        EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kConnect));
-        EXPECT_FALSE(logger->IsTimerRunning(CPageMTKTracklogSetting::watchdogTimerId));
-    }
     // Unlocked, the status list's OK enabled, and (on a logger still there)
     // the bridge back at 38400.
     void ExpectEverythingBack(bool speedRestored = true) {
@@ -231,14 +213,6 @@ TEST_F(LogUploadTest, ACancelledDialogOnABridgeStillRestores38400) {
     ExpectEverythingBack();
     EXPECT_TRUE(state->ReadRequests().empty());
     EXPECT_TRUE(fs::is_empty(out));
-}
-
-TEST_F(LogUploadTest, WithoutAPortTheUploadFailsAndUnlocks) {
-    StartUnlinked();
-    Upload(Choice::None);
-    EXPECT_EQ(Status(), "Upload Failed! No Device Connected! ");
-    ExpectUnlocked();
-    EXPECT_TRUE(ui.Calls().empty());
 }
 
 }  // namespace

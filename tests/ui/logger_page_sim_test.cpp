@@ -7,8 +7,6 @@
 #include <tuple>
 
 #include "LoggerSimWindow.h"
-#include "ui/templates/Template102.h"
-#include "ui/templates/Template143.h"
 
 namespace {
 
@@ -160,8 +158,7 @@ TEST_P(LoggerClearTest, ClearErasesAndRecomputesTheFreeCount) {
     EXPECT_EQ(theUtility.freeRecordCount, c.freeCount < 0 ? 77 : c.freeCount);
     EXPECT_EQ(page->GetDlgItemText(dialog133::kMemoryUsage), c.shown);
     EXPECT_EQ(SentCount("PMTK182,2,8"), c.addressQueries);
-    EXPECT_TRUE(logger->IsDlgItemEnabled(kClear));
-    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kApplyAll));
+    ExpectUnlocked();
     if (c.freeCount >= 0) {
         EXPECT_EQ(theUtility.logEndAddress, c.endAddress);
     }
@@ -190,8 +187,14 @@ TEST_F(LoggerPageSimTest, WithoutAPortNothingIsSentAndTheFailuresAreShown) {
     logger->DefaultAll();
     logger->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
     EXPECT_EQ(logger->PageCommandCount(PAGECMD_APPLY), 1);
-    EXPECT_TRUE(device->Received().empty());
     EXPECT_EQ(theUtility.logIntervalSent, 0);
+    // Upload asks for no folder.
+    const std::size_t asked = ui.Calls().size();
+    RunUpload();
+    EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), "Upload Failed! No Device Connected! ");
+    ExpectUnlocked();
+    EXPECT_EQ(ui.Calls().size(), asked);
+    EXPECT_TRUE(device->Received().empty());
 }
 
 }  // namespace

@@ -22,7 +22,10 @@
 #include "shell/OrvikUtilityDlg.h"
 #include "support/UtilityManager.h"
 #include "tracklog/PageMTKTracklogSetting.h"
+#include "UiTestUtil.h"
+#include "ui/templates/Template102.h"
 #include "ui/templates/Template133.h"
+#include "ui/templates/Template143.h"
 
 namespace testsupport {
 
@@ -69,6 +72,26 @@ public:
         window->SetTickThread(false);
         ASSERT_TRUE(page->IsPortOpen());
         device->ClearTranscript();
+    }
+
+    // Upload, to its end; `during` is polled while it runs.
+    void RunUpload(const std::function<void()>& during = [] {}) {
+        logger->SendCommand(dialog143::kUpload);
+        ASSERT_TRUE(WaitUntil(
+            [&] {
+                during();
+                return !logger->IsWorkerRunning();
+            },
+            std::chrono::seconds(90)));
+        QApplication::processEvents();
+    }
+    // What the upload and Clear lock is unlocked, the speed flag down.
+    void ExpectUnlocked() const {
+        EXPECT_EQ(theUtility.highSpeedLink, 0);
+        for (int id : {dialog143::kUpload, dialog143::kClear}) EXPECT_TRUE(logger->IsDlgItemEnabled(id)) << id;
+        for (int id : {dialog102::kOk, dialog102::kApplyAll}) EXPECT_TRUE(window->IsDlgItemEnabled(id)) << id;
+        EXPECT_TRUE(page->IsDlgItemEnabled(dialog133::kConnect));
+        EXPECT_FALSE(logger->IsTimerRunning(CPageMTKTracklogSetting::watchdogTimerId));
     }
 
     // Sentences whose body starts with a key get its replies; the logger
