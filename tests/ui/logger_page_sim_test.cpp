@@ -1,7 +1,8 @@
 // The logger settings page against the simulated track logger: Read fills
 // the choices from the logger's values, Apply sends exactly what changed and
 // remembers only what the logger acknowledged, Clear erases and recomputes
-// the free record count. Waits run eight times faster than real time.
+// the free record count; without a port Read, Clear, Apply and Upload fail
+// and send nothing. Waits run eight times faster than real time.
 #include <gtest/gtest.h>
 
 #include <tuple>
