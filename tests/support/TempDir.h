@@ -17,11 +17,11 @@ namespace testsupport {
 struct TempDir {
     TempDir() {
         char pattern[] = "/tmp/pellora-test-XXXXXX";
-        path = ::mkdtemp(pattern);
+        if (const char* made = ::mkdtemp(pattern)) path = made;
     }
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
+        if (!path.empty()) std::filesystem::remove_all(path, ignored);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
