@@ -7,7 +7,8 @@
 // One runner checks per image: the builder still makes the stored image; the
 // decoder's files from the stored image equal the expected ones (names and
 // bytes, nothing more) and so does the ground truth; the source record file;
-// the status lines; the counters; the KML conversion calls.
+// the status lines; the counters and where the log wraps; the KML
+// conversion calls.
 // PELLORA_REGENERATE_LOGIMAGES=1 rewrites image and files from the .log and
 // the ground truth (never from the decoder).
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <map>
 #include <sstream>
 
+#include "TempDir.h"
 #include "sim/LogImage.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
@@ -56,25 +58,8 @@ struct Host : TrlConversionHost {
     bool ok = true;
 };
 
-struct TempFolder {
-    TempFolder() {
-        char pattern[] = "/tmp/pellora-log-XXXXXX";
-        path = std::string(::mkdtemp(pattern)) + "/";
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    std::string path;
-};
-
-Files ReadFolder(const std::string& folder) {
-    Files out;
-    for (const auto& e : fs::directory_iterator(folder)) {
-        if (e.is_regular_file()) {
-            std::ifstream in(e.path(), std::ios::binary);
-            out[e.path().filename().string()] = Bytes(std::istreambuf_iterator<char>(in), {});
-        }
-    }
-    return out;
-}
+using testsupport::ReadFolder;
+using TempFolder = testsupport::TempDir;
 
 // As the upload does it; the source record file goes to sourcePath if given.
 void Decode(LogDecoder& decoder, const Bytes& image, bool forceRebuild = false, const std::string& sourcePath = "") {
@@ -89,18 +74,14 @@ void Decode(LogDecoder& decoder, const Bytes& image, bool forceRebuild = false, 
         if (source.IsOpen()) {
             EXPECT_TRUE(WriteSectorRaw(LogSector(packed), source));
         }
-        if (forceRebuild) {
-            decoder.OrderedRecords();
-        }
+        if (forceRebuild) decoder.OrderedRecords();
     }
     EXPECT_TRUE(sourcePath.empty() || source.Commit());
 }
 
 Files Expected(const sim::LogImage& log, const std::string& user, long zone, bool total) {
     Files out;
-    for (const auto& f : log.ExpectedFiles(user, zone, total)) {
-        out[f.name] = f.bytes;
-    }
+    for (const auto& f : log.ExpectedFiles(user, zone, total)) out[f.name] = f.bytes;
     return out;
 }
 
@@ -120,9 +101,7 @@ Scenario Parse(const fs::path& path) {
     for (std::string line; std::getline(in, line);) {
         std::istringstream w(line);
         std::string op, t;
-        if (!(w >> op) || op[0] == '#') {
-            continue;
-        }
+        if (!(w >> op) || op[0] == '#') continue;
         auto utc = [&] {
             int y = 0, h = 0, mi = 0, s = 0;
             unsigned mo = 0, d = 0;
@@ -197,26 +176,28 @@ TEST_P(LogImageGoldenTest, DecodesToTheExpectedFiles) {
     }
     const Bytes image = ReadGz(kDir / (name + ".image.gz"));
     EXPECT_TRUE(image == built) << "the builder no longer makes the stored image";
-    const Files expected = ReadFolder((kDir / name).string());
+    const Files expected = ReadFolder(kDir / name);
     EXPECT_EQ(truth, expected) << "the ground truth differs from the stored files";
 
     SetChosenZoneOffset(sc.zone);
     LogDecoder decoder([&] { return sc.clock; });
     TempFolder out, raw;
-    Decode(decoder, image, false, raw.path + "source.trl");
+    Decode(decoder, image, false, raw.Folder() + "source.trl");
     EXPECT_EQ(ReadFolder(raw.path)["source.trl"], sc.log.ExpectedSourceBytes(sc.sectors, sc.wrap));
     EXPECT_EQ(decoder.ValidRecordCount(), sc.expect.at("valid"));
     EXPECT_EQ(decoder.SegmentMarkerCount(), sc.expect.at("markers"));
     EXPECT_EQ(decoder.WaypointCount(), sc.expect.at("waypoints"));
     EXPECT_EQ(decoder.StoredRecordCount(), sc.expect.at("stored"));
     EXPECT_EQ(decoder.WrapStartIndex(), sc.expect.at("wrap-start"));
+    EXPECT_EQ(decoder.WrapEndIndex(), sc.expect.at("wrap-end"));
+    EXPECT_EQ(decoder.WrapFound(), sc.wrap != 0);
 
     Host host;
-    decoder.WriteTrlFiles(out.path, sc.user, sc.total, host);
+    decoder.WriteTrlFiles(out.Folder(), sc.user, sc.total, host);
     EXPECT_EQ(ReadFolder(out.path), expected);
     std::vector<std::string> lines, calls;
     for (const auto& f : sc.log.ExpectedFiles(sc.user, sc.zone, sc.total)) {  // in the order written
-        const std::string stem = out.path + f.name.substr(0, f.name.size() - 4);
+        const std::string stem = out.Folder() + f.name.substr(0, f.name.size() - 4);
         lines.push_back(" " + stem + ".trl");
         calls.push_back("kml " + stem + ".trl " + stem + ".kml");
     }
@@ -268,23 +249,6 @@ TEST(LogDecoderTest, YearWindowOfThreeYearsInLocalTime) {
     ClearChosenZone();
 }
 
-TEST(LogDecoderTest, WrappedLogInChronologicalOrder) {
-    sim::LogImage log;  // in memory: 10:00, 10:01, then 09:00, 09:01
-    log.Record(Fix(Utc(2024, 6, 1, 9))).Record(Fix(Utc(2024, 6, 1, 9, 1)));
-    log.Record(Fix(Utc(2024, 6, 1, 10))).Record(Fix(Utc(2024, 6, 1, 10, 1)));
-    LogDecoder decoder([] { return kNow; });
-    Decode(decoder, log.BuildWrapped(1, sim::LogImage::kSlotsPerSector - 2));
-    EXPECT_TRUE(decoder.WrapFound());
-    EXPECT_EQ(decoder.WrapStartIndex(), 2);
-    EXPECT_EQ(decoder.WrapEndIndex(), 1);
-    std::vector<std::uint32_t> times;
-    for (const TrackLogRecordBytes& r : decoder.OrderedRecords()) {
-        times.push_back(DecodeTrackLogRecord(r).utcTime);
-    }
-    EXPECT_EQ(times, (std::vector<std::uint32_t>{Utc(2024, 6, 1, 9), Utc(2024, 6, 1, 9, 1), Utc(2024, 6, 1, 10),
-                                                 Utc(2024, 6, 1, 10, 1)}));
-}
-
 // Full images round trip to exactly their segments: in memory order with
 // more than 10,000 segments, and wrapped, the ordered table asked for after
 // every sector (waypoint flags must follow each rebuild) or only at the end.
@@ -303,7 +267,7 @@ TEST(LogDecoderTest, RoundTripOfFullImages) {
         Host host;
         Decode(decoder, run.log.BuildWrapped(kLogSectorCount, run.wrap), run.force);
         EXPECT_EQ(decoder.WrapFound(), run.wrap != 0);
-        decoder.WriteTrlFiles(out.path, "Taro", true, host);
+        decoder.WriteTrlFiles(out.Folder(), "Taro", true, host);
         const Files expected = Expected(run.log, "Taro", 0, true);
         EXPECT_EQ(ReadFolder(out.path), expected) << run.wrap << run.force;
         EXPECT_EQ(host.lines.size(), expected.size());
@@ -319,10 +283,10 @@ TEST(LogDecoderTest, NamesStayInTheFolderAndFailuresAreReported) {
     LogDecoder decoder([] { return kNow; });
     Decode(decoder, log.Build(1));
     TempFolder outer;
-    const std::string in = outer.path + "in/";
+    const std::string in = outer.Folder() + "in/";
     fs::create_directories(in + "___x____L-731_Waypoints.trl");  // a folder where the waypoint file goes
     Host host;
-    decoder.WriteTrlFiles(outer.path + "in", "../x/..", true, host);  // the '/' is added
+    decoder.WriteTrlFiles(outer.Folder() + "in", "../x/..", true, host);  // the '/' is added
     const std::string seg1 = in + "___x____L-731_Start_20240601-120000_Finish_20240601-120000";
     const std::string seg2 = in + "___x____L-731_Start_20240601-130000_Finish_20240601-130000";
     const std::string total = in + "___x____L-731_Total_Start_20240601-120000_Finish_20240601-130000";
@@ -338,7 +302,7 @@ TEST(LogDecoderTest, NamesStayInTheFolderAndFailuresAreReported) {
     EXPECT_EQ(host.lines.back(), " " + total + ".kml could not be written");
 
     Host missing;  // a folder that does not exist: every file reported, none named, none converted
-    decoder.WriteTrlFiles(outer.path + "missing/", "", true, missing);
+    decoder.WriteTrlFiles(outer.Folder() + "missing/", "", true, missing);
     EXPECT_EQ(missing.lines.size(), 4u);
     EXPECT_TRUE(missing.lines[2].ends_with("_L-731_Total_Start_20240601-120000_Finish_20240601-130000.trl could not be written"));
     EXPECT_EQ(decoder.SegmentFileNames(), std::vector<std::string>(2));

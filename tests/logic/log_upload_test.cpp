@@ -71,30 +71,31 @@ TEST(LogPacketTest, FindsOnlyCompleteRightPacketsOfTheWantedAddress) {
 }
 
 TEST(LogPacketTest, SizesProgressAndElapsedText) {
-    EXPECT_EQ(LogSizeFromEndAddress(0), 0x200000u);
-    EXPECT_EQ(LogSizeFromEndAddress(0x10001), 0x20000u);
-    EXPECT_EQ(LogSizeFromEndAddress(0x10000), 0x10000u);
-    EXPECT_EQ(LogSizeFromEndAddress(0x1FFFFF), 0x200000u);
-    EXPECT_EQ(LogSizeFromEndAddress(0x7FFFFFFF), 0x200000u);  // clamped to the memory
+    // The end address rounds up to whole 64 KiB blocks, 0 is the whole
+    // memory, and more is clamped to it.
+    for (const auto& [end, size] : {std::pair(0u, 0x200000u), {0x10001u, 0x20000u}, {0x10000u, 0x10000u},
+                                    {0x1FFFFFu, 0x200000u}, {0x7FFFFFFFu, 0x200000u}}) {
+        EXPECT_EQ(LogSizeFromEndAddress(end), size) << end;
+    }
     EXPECT_EQ(UploadPercent(0x1FF800, 0x200000), 96u);
     EXPECT_EQ(UploadPercent(0, 0x200000), 0u);
     EXPECT_EQ(ElapsedText(0), "Total mins: 00, secs: 00");
     EXPECT_EQ(ElapsedText(125999), "Total mins: 02, secs: 05");
 }
 
+// A read-out from the simulated logger holding `sectors` full sectors.
 class LogUploadSimTest : public ::testing::Test {
 protected:
     LogUploadSimTest() : clock_(50), scope_(clock_) {}
 
-    void Start(std::vector<std::uint8_t> image, const std::function<void(sim::DeviceProfile&)>& change = {}) {
+    void Start(std::size_t sectors) {
         sim::SimOptions options;
         options.portDir = dir_.Path();
         device_ = std::make_unique<sim::DeviceSimulator>(options);
-        sim::DeviceProfile profile = sim::ProfileForModel("L-731");
-        if (change) change(profile);
-        state_ = sim::InstallDevice(*device_, profile);
-        state_->WriteMemory(0, image);
-        image_ = std::move(image);
+        state_ = sim::InstallDevice(*device_, sim::ProfileForModel("L-731"));
+        state_->WriteMemory(0, sim::LogImage::Synthetic(sectors * sim::LogImage::kSlotsPerSector - 9, 1767225600u,
+                                                        997, 301)
+                                   .Build(sectors));
         ASSERT_TRUE(device_->Start());
         link_.linkPortName = device_->PortName();
         ASSERT_EQ(link_.OpenPort(), 1);
@@ -106,15 +107,16 @@ protected:
         link_.ClosePort();
         if (device_) device_->Stop();
     }
-    LogUploader::Result Upload(std::uint32_t size, std::vector<std::uint8_t>& out, LogUploader& uploader) {
-        return uploader.Run(size, true, [&](std::uint32_t address, std::span<const std::uint8_t> block) {
-            EXPECT_EQ(address, out.size());
-            out.insert(out.end(), block.begin(), block.end());
+    // Reads `size` bytes; the blocks must come in order.
+    LogUploader::Result Upload(std::uint32_t size) {
+        return uploader_.Run(size, true, [&](std::uint32_t address, std::span<const std::uint8_t> block) {
+            EXPECT_EQ(address, got_.size());
+            got_.insert(got_.end(), block.begin(), block.end());
         });
     }
-    static std::vector<std::uint8_t> Image(std::size_t sectors) {
-        return sim::LogImage::Synthetic(sectors * sim::LogImage::kSlotsPerSector - 9, 1767225600u, 997, 301)
-            .Build(sectors);
+    // The logger answers PMTK182 sentences through `answer`.
+    void Behave(std::function<sim::Replies(const sim::Sentence&)> answer) {
+        device_->SetBehaviour("PMTK182", [answer](const sim::Sentence& s, sim::SimContext&) { return answer(s); });
     }
 
     platform::ScaledClock clock_;
@@ -122,72 +124,64 @@ protected:
     testsupport::PtyPortDir dir_;
     std::unique_ptr<sim::DeviceSimulator> device_;
     std::shared_ptr<sim::DeviceState> state_;
-    std::vector<std::uint8_t> image_;
     SerialLink link_;
     CommandEngine engine_;
-    std::atomic<int> stop{0}, timedOut{0}, active{0};
-    UploadObserver recorder;
+    std::atomic<int> stop_{0}, timedOut_{0}, active_{0};
+    UploadObserver recorder_;
+    LogUploader uploader_{engine_, link_, {stop_, timedOut_, active_}, recorder_};
+    std::vector<std::uint8_t> got_;
 };
 
 TEST_F(LogUploadSimTest, ALoggerThatVanishesEndsTheReadOutAsPortLost) {
-    Start(Image(4));
-    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
-    std::vector<std::uint8_t> got;
+    Start(4);
     std::thread pull([&] {
         while (state_->ReadRequests().size() < 2) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         device_->Stop();
     });
-    EXPECT_EQ(Upload(0x40000, got, uploader), LogUploader::Result::kPortLost);
+    EXPECT_EQ(Upload(0x40000), LogUploader::Result::kPortLost);
     pull.join();
-    EXPECT_LE(got.size(), 0x20000u);
-    EXPECT_EQ(active.load(), 0);
+    EXPECT_LE(got_.size(), 0x20000u);
+    EXPECT_EQ(active_.load(), 0);
 }
 
 TEST_F(LogUploadSimTest, AFloodBeyondTheReceiveBufferStaysInsideIt) {
-    Start(Image(1));
+    Start(1);
     // 3.25 MiB of position output and no packet: more than the buffer holds.
-    device_->SetBehaviour("PMTK182", [](const sim::Sentence& s, sim::SimContext&) {
+    Behave([](const sim::Sentence& s) {
         sim::Replies flood;
         if (s.body.rfind("PMTK182,7,", 0) == 0) {
             for (int i = 0; i < 52; ++i) flood.push_back(sim::Reply::Raw(std::string(0x10000, 'N')));
         }
         return flood;
     });
-    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
-    std::vector<std::uint8_t> got;
-    EXPECT_EQ(Upload(0x10000, got, uploader), LogUploader::Result::kTimedOut);
+    EXPECT_EQ(Upload(0x10000), LogUploader::Result::kTimedOut);
     // Filled to its last byte, and not one beyond.
     EXPECT_EQ(engine_.receiveBuffer[CommandEngine::kReceiveBufferSize - 1], 'N');
     EXPECT_EQ(engine_.receiveBuffer[CommandEngine::kReceiveBufferSize], 0);
 }
 
 TEST_F(LogUploadSimTest, ResumesOfABlockAreBounded) {
-    Start(Image(1));
-    auto live = state_;
-    device_->SetBehaviour("PMTK182", [live](const sim::Sentence& s, sim::SimContext&) {
+    Start(1);
+    Behave([live = state_](const sim::Sentence& s) {  // every first packet damaged
         sim::Replies replies = live->Answer(s);
         if (s.body.rfind("PMTK182,7,", 0) == 0 && !replies.empty()) {
             replies.front() = sim::Reply::Raw(sim::FrameWithChecksum(replies.front().data, 0));
         }
         return replies;
     });
-    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
-    std::vector<std::uint8_t> got;
-    EXPECT_EQ(Upload(0x10000, got, uploader), LogUploader::Result::kTimedOut);
-    EXPECT_EQ(uploader.Resumes(), LogUploader::kMaxResumesPerBlock);
+    EXPECT_EQ(Upload(0x10000), LogUploader::Result::kTimedOut);
+    EXPECT_EQ(uploader_.Resumes(), LogUploader::kMaxResumesPerBlock);
     EXPECT_EQ(state_->ReadRequests().size(), static_cast<std::size_t>(LogUploader::kMaxResumesPerBlock + 1));
 }
 
 TEST_F(LogUploadSimTest, ARequestThatCannotBeSentIsTriedAgainAndNeverEndsAsDone) {
-    Start(Image(1));
-    LogUploader uploader(engine_, link_, {stop, timedOut, active}, recorder);
-    EXPECT_TRUE(uploader.SendLoggerCommand(7, 0, 0x800));
+    Start(1);
+    EXPECT_TRUE(uploader_.SendLoggerCommand(7, 0, 0x800));
     portLinked = 0;  // the link is down: nothing is sent, and the engine closes the port
-    EXPECT_FALSE(uploader.SendLoggerCommand(7, 0, 0x800));
-    std::vector<std::uint8_t> got;
-    EXPECT_EQ(Upload(0x10000, got, uploader), LogUploader::Result::kPortLost);
-    EXPECT_EQ(uploader.Requests(), LogUploader::kRequestTries);
-    EXPECT_TRUE(got.empty());
+    EXPECT_FALSE(uploader_.SendLoggerCommand(7, 0, 0x800));
+    EXPECT_EQ(Upload(0x10000), LogUploader::Result::kPortLost);
+    EXPECT_EQ(uploader_.Requests(), LogUploader::kRequestTries);
+    EXPECT_TRUE(got_.empty());
 }
 
 }  // namespace

@@ -1,13 +1,12 @@
 // The logger settings without a window: the list tables against the worked
-// values, what an Apply sends, the logger's replies (framed by the
-// simulator's own code), the free record count, and the outputs of the
-// "Transform to File" choices.
+// values, the logger's replies (framed by the simulator's own code), the
+// free record count, and the outputs of the "Transform to File" choices.
+// What an Apply sends is checked on the page against the simulated logger.
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 #include <filesystem>
 
+#include "TempDir.h"
 #include "sim/Framing.h"
 #include "tracklog/LoggerOptions.h"
 #include "tracklog/TransformChoices.h"
@@ -41,11 +40,6 @@ TEST(LoggerOptionsTest, ListEntriesAndTheirValues) {
     EXPECT_EQ(IntervalToComboIndex(2, 100), 0);
 }
 
-TEST(LoggerOptionsTest, ApplySendsOnlyChangedNonZeroOptions) {
-    EXPECT_EQ(SettingsToSend({50, 1000, 2}, {0, 0, 0}), (std::vector<Setting>{{3, 50}, {4, 1000}, {6, 2}}));
-    EXPECT_TRUE(SettingsToSend({0, 0, 2}, {50, 1000, 2}).empty());  // recording off sends nothing
-}
-
 TEST(LoggerOptionsTest, RepliesAsTheLoggerFramesThem) {
     const std::string ack = sim::Frame("PMTK001,182,1,3");
     EXPECT_TRUE(IsAcknowledged(ack, 1));
@@ -62,44 +56,32 @@ TEST(LoggerOptionsTest, RepliesAsTheLoggerFramesThem) {
     EXPECT_EQ(OptionValue(sim::Frame("PMTK182,3,4,1500"), 4, false), 1500u);
     EXPECT_EQ(OptionValue(sim::Frame("PMTK182,3,8,00001000"), 8, true), 0x1000u);
     EXPECT_EQ(OptionValue(sim::Frame("PMTK182,3,6,7"), 6, false), 7u);
-    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,4,1500"), 3, false));  // another item
-    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,3,5x"), 3, false));
-    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,3,"), 3, false));
-    EXPECT_FALSE(OptionValue(sim::Frame("PMTK182,3,3,99999999999"), 3, false));
+    // Another item, junk, nothing and overflow give none.
+    for (const char* none : {"PMTK182,3,4,1500", "PMTK182,3,3,5x", "PMTK182,3,3,", "PMTK182,3,3,99999999999"}) {
+        EXPECT_FALSE(OptionValue(sim::Frame(none), 3, false)) << none;
+    }
     EXPECT_FALSE(OptionValue("Not Connected", 3, false));
 
-    EXPECT_EQ(ShownRecordMode(1), 1);
-    EXPECT_EQ(ShownRecordMode(2), 2);
-    EXPECT_EQ(ShownRecordMode(0), 1);
-    EXPECT_EQ(ShownRecordMode(7), 1);
+    for (const auto& [mode, shown] : {std::pair(1, 1), {2, 2}, {0, 1}, {7, 1}}) {
+        EXPECT_EQ(ShownRecordMode(mode), shown) << mode;
+    }
 }
 
 TEST(LoggerOptionsTest, FreeRecordCountNeverWraps) {
-    EXPECT_EQ(FreeRecordCount(0x1000), 130816u);
-    EXPECT_EQ(FreeRecordText(FreeRecordCount(0x1000)), "130816");
-    EXPECT_EQ(FreeRecordCount(0), 131072u);
-    EXPECT_EQ(FreeRecordCount(0x1FFFF0), 1u);
-    EXPECT_EQ(FreeRecordText(FreeRecordCount(0x1FFFF0)), "0");
-    EXPECT_EQ(FreeRecordCount(0x1FFFE0), 2u);
-    EXPECT_EQ(FreeRecordText(2), "2");
-    EXPECT_EQ(FreeRecordCount(0x200000), 0u);
-    EXPECT_EQ(FreeRecordCount(0x200010), 0u);
-    EXPECT_EQ(FreeRecordCount(0xFFFFFFFF), 0u);
-    EXPECT_EQ(FreeRecordText(0), "0");
+    // 16-byte records from the end address to the end of the 2 MiB memory.
+    for (const auto& [end, count] : {std::pair(0x1000u, 130816u), {0u, 131072u}, {0x1FFFF0u, 1u}, {0x1FFFE0u, 2u},
+                                     {0x200000u, 0u}, {0x200010u, 0u}, {0xFFFFFFFFu, 0u}}) {
+        EXPECT_EQ(FreeRecordCount(end), count) << end;
+    }
+    // The last record is not shown as free.
+    for (const auto& [count, text] : {std::pair(130816u, "130816"), {1u, "0"}, {2u, "2"}, {0u, "0"}}) {
+        EXPECT_EQ(FreeRecordText(count), text) << count;
+    }
 }
 
-class TransformChoicesTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pellora-choices-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-    fs::path dir;
-};
-
-TEST_F(TransformChoicesTest, FailedOpensAreMarkedAndAbandonedOutputsLeaveNothing) {
+TEST(TransformChoicesTest, FailedOpensAreMarkedAndAbandonedOutputsLeaveNothing) {
+    const testsupport::TempDir temp;
+    const fs::path& dir = temp.path;
     TransformChoices choices;
     choices.textFilePath = (dir / "missing" / "out.txt").string();
     choices.kmlFilePath = (dir / "gone.kml").string();

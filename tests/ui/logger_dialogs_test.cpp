@@ -4,19 +4,15 @@
 // to its longest line and is freed only after its own OK handler returned.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QPointer>
-#include <QTimer>
 #include <atomic>
-#include <filesystem>
 #include <thread>
+#include <tuple>
 
 #include "FakeWindow.h"
+#include "LoggerSimWindow.h"
+#include "TempDir.h"
 #include "UiTestUtil.h"
-#include "platform/Controls.h"
-#include "platform/Ui.h"
-#include "shell/OrvikUtilityDlg.h"
-#include "tracklog/PageMTKTracklogSetting.h"
 #include "tracklog/StepByStepDlg.h"
 #include "tracklog/TrackLogFileStatusDlg.h"
 #include "ui/templates/Template144.h"
@@ -29,13 +25,7 @@ namespace {
 
 class StepByStepTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("pellora-steps-" + std::to_string(::getpid()));
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr)));
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { ASSERT_TRUE(dialog.Create(static_cast<QWidget*>(nullptr))); }
     void Check(int id, bool on) {
         dialog.CheckDlgButton(id, on);
         dialog.SendCommand(id);
@@ -43,7 +33,8 @@ protected:
 
     platform::ScriptedUi ui;
     platform::ScopedUi uiScope{ui};
-    fs::path dir;
+    testsupport::TempDir temp;
+    const fs::path& dir = temp.path;
     CStepByStepDlg dialog;
 };
 
@@ -51,9 +42,8 @@ TEST_F(StepByStepTest, OkWithoutAFolderIsRefused) {
     dialog.SendCommand(kOk);
     const auto calls = ui.Calls();
     ASSERT_EQ(calls.size(), 1u);
-    EXPECT_EQ(calls[0].kind, "message");
-    EXPECT_EQ(calls[0].text, "Please select the track log file directory.");
-    EXPECT_EQ(calls[0].caption, "Pellora Update");
+    EXPECT_EQ(std::tie(calls[0].kind, calls[0].text, calls[0].caption),
+              std::tuple("message", "Please select the track log file directory.", "Pellora Update"));
     EXPECT_EQ(calls[0].type, platform::mb::kIconStop);
     EXPECT_EQ(dialog.ModalResult(), 0);
     EXPECT_TRUE(dialog.IsWindowVisible() || dialog.HasWindow());
@@ -72,15 +62,13 @@ TEST_F(StepByStepTest, OkWithoutAFolderIsRefused) {
     EXPECT_EQ(ui.MessageTexts().size(), 2u);
 }
 
+// The choices besides the track-log folder; photos take the KML output.
 struct ChoiceCase {
     const char* name;
     bool writeTotal;
     bool combine;  // check "Combine JPG file" and choose a photo folder
     bool kml;      // check the KML box and choose a path
     bool text;
-    int combinePhoto;
-    bool kmlOpened;
-    bool textOpened;
 };
 
 void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
@@ -89,6 +77,7 @@ class StepByStepChoicesTest : public StepByStepTest, public ::testing::WithParam
 
 TEST_P(StepByStepChoicesTest, OkRecordsTheChoices) {
     const ChoiceCase& c = GetParam();
+    const bool kmlOpened = c.kml && !c.combine;
     ui.QueueFolderAnswer(dir.string());
     dialog.SendCommand(kBrowseTrackLog);
     if (c.writeTotal) Check(kWriteTotal, true);
@@ -97,26 +86,23 @@ TEST_P(StepByStepChoicesTest, OkRecordsTheChoices) {
         ui.QueueFolderAnswer((dir / "photos").string());
         dialog.SendCommand(kBrowsePhoto);
     }
-    if (c.kml) {
-        Check(kKmlFile, true);
-        ui.QueueFileAnswer((dir / "out.kml").string());
-        dialog.SendCommand(kBrowseKml);
-    }
-    if (c.text) {
-        Check(kTextFile, true);
-        ui.QueueFileAnswer((dir / "out.txt").string());
-        dialog.SendCommand(kBrowseText);
+    for (const auto& [on, box, browse, file] :
+         {std::tuple(c.kml, kKmlFile, kBrowseKml, "out.kml"), std::tuple(c.text, kTextFile, kBrowseText, "out.txt")}) {
+        if (!on) continue;
+        Check(box, true);
+        ui.QueueFileAnswer((dir / file).string());
+        dialog.SendCommand(browse);
     }
     dialog.SendCommand(kOk);
     EXPECT_EQ(dialog.ModalResult(), platform::kIdOk);
     EXPECT_EQ(dialog.GetWriteTotalLog(), 1);
     EXPECT_EQ(dialog.GetTrackLogDirectory(), dir.string());
     EXPECT_EQ(dialog.GetTransformOption(), c.writeTotal ? 1 : 0);
-    EXPECT_EQ(dialog.GetCombinePhoto(), c.combinePhoto);
+    EXPECT_EQ(dialog.GetCombinePhoto(), c.combine ? 1 : 0);
     EXPECT_EQ(dialog.GetPhotoDirectory(), c.combine ? (dir / "photos").string() : "");
-    EXPECT_EQ(dialog.kmlFileStream != nullptr, c.kmlOpened);
-    EXPECT_EQ(dialog.kmlFileHandle > 0, c.kmlOpened);
-    EXPECT_EQ(dialog.textFileStream != nullptr, c.textOpened);
+    EXPECT_EQ(dialog.kmlFileStream != nullptr, kmlOpened);
+    EXPECT_EQ(dialog.kmlFileHandle > 0, kmlOpened);
+    EXPECT_EQ(dialog.textFileStream != nullptr, c.text);
     EXPECT_EQ(dialog.sourceFileStream, nullptr);
     EXPECT_TRUE(ui.MessageTexts().empty());
     for (const auto& call : ui.Calls()) {
@@ -125,17 +111,17 @@ TEST_P(StepByStepChoicesTest, OkRecordsTheChoices) {
         EXPECT_TRUE(call.request.fileName == "*.kml" || call.request.fileName == "*.txt");
     }
     dialog.CloseOutputs(true);
-    EXPECT_EQ(fs::exists(dir / "out.kml"), c.kmlOpened);
-    EXPECT_EQ(fs::exists(dir / "out.txt"), c.textOpened);
+    EXPECT_EQ(fs::exists(dir / "out.kml"), kmlOpened);
+    EXPECT_EQ(fs::exists(dir / "out.txt"), c.text);
 }
 
 INSTANTIATE_TEST_SUITE_P(Combinations, StepByStepChoicesTest,
-                         ::testing::Values(ChoiceCase{"FolderOnly", false, false, false, false, 0, false, false},
-                                           ChoiceCase{"WriteTotal", true, false, false, false, 0, false, false},
-                                           ChoiceCase{"Kml", false, false, true, false, 0, true, false},
-                                           ChoiceCase{"Text", false, false, false, true, 0, false, true},
-                                           ChoiceCase{"PhotosTakeTheKml", true, true, true, false, 1, false, false},
-                                           ChoiceCase{"Everything", true, true, true, true, 1, false, true}),
+                         ::testing::Values(ChoiceCase{"FolderOnly", false, false, false, false},
+                                           ChoiceCase{"WriteTotal", true, false, false, false},
+                                           ChoiceCase{"Kml", false, false, true, false},
+                                           ChoiceCase{"Text", false, false, false, true},
+                                           ChoiceCase{"PhotosTakeTheKml", true, true, true, false},
+                                           ChoiceCase{"Everything", true, true, true, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StepByStepTest, PhotoFolderOnlyWhileCombineIsChecked) {
@@ -166,19 +152,12 @@ TEST(StepByStepWorkerTest, AWorkerWaitsWhileTheUiThreadRunsTheDialog) {
     platform::ScopedUi uiScope{ui};
     ui.QueueFolderAnswer("/tmp");
     // The UI thread answers the dialog once it is up.
-    QTimer driver;
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        auto* widget = qobject_cast<platform::DialogWidget*>(QApplication::activeModalWidget());
-        if (!widget) return;
-        auto* dlg = dynamic_cast<CStepByStepDlg*>(widget->Owner());
-        if (!dlg) return;
-        driver.stop();
-        dlg->CheckDlgButton(kWriteTotal, true);
-        dlg->SendCommand(kWriteTotal);
-        dlg->SendCommand(kBrowseTrackLog);
-        dlg->SendCommand(kOk);
+    const auto driver = testsupport::AnswerModal<CStepByStepDlg>([](CStepByStepDlg& dlg) {
+        dlg.CheckDlgButton(kWriteTotal, true);
+        dlg.SendCommand(kWriteTotal);
+        dlg.SendCommand(kBrowseTrackLog);
+        dlg.SendCommand(kOk);
     });
-    driver.start(5);
     TransformChoices choices;
     std::atomic<int> result{-100};
     std::thread worker([&] { result = CStepByStepDlg::ShowFromWorker(choices); });
@@ -186,8 +165,7 @@ TEST(StepByStepWorkerTest, AWorkerWaitsWhileTheUiThreadRunsTheDialog) {
     worker.join();
     EXPECT_EQ(result.load(), platform::kIdOk);
     EXPECT_EQ(choices.GetTrackLogDirectory(), "/tmp");
-    EXPECT_EQ(choices.GetWriteTotalLog(), 1);
-    EXPECT_EQ(choices.GetTransformOption(), 1);
+    EXPECT_EQ(std::tuple(choices.GetWriteTotalLog(), choices.GetTransformOption()), std::tuple(1, 1));
 }
 
 class StatusDialogTest : public ::testing::Test {

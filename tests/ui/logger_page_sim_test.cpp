@@ -1,82 +1,47 @@
 // The logger settings page against the simulated track logger: Read fills
 // the choices from the logger's values, Apply sends exactly what changed and
 // remembers only what the logger acknowledged, Clear erases and recomputes
-// the free record count. Waits run eight times faster than real time.
+// the free record count; without a port Read, Clear, Apply and Upload fail
+// and send nothing. Waits run eight times faster than real time.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <tuple>
 
-#include "SimWindow.h"
-#include "device/PageDeviceSetting.h"
-#include "shell/OrvikUtilityDlg.h"
-#include "support/UtilityManager.h"
-#include "tracklog/PageMTKTracklogSetting.h"
-#include "ui/templates/Template102.h"
-#include "ui/templates/Template133.h"
-#include "ui/templates/Template143.h"
+#include "LoggerSimWindow.h"
 
 namespace {
 
 using namespace dialog143;
+using Bodies = std::vector<std::string>;
 
-class LoggerPageSimTest : public ::testing::Test, protected testsupport::SimWindow {
+class LoggerPageSimTest : public ::testing::Test, protected testsupport::LoggerSimWindow {
 protected:
-    LoggerPageSimTest() : SimWindow(8) {}
+    LoggerPageSimTest() : LoggerSimWindow(8) {}
 
-    void SetUp() override {
-        theUtility.logIntervalSent = 0;
-        theUtility.logDistanceSent = 0;
-        theUtility.recordModeSent = 0;
-        theUtility.freeRecordCount = 0;
-        theUtility.logEndAddress = 0;
+    void Choose(int combo, int row) {
+        logger->SetCurSel(combo, row);
+        logger->SendCommand(combo, platform::notify::kSelChange);
     }
-
-    // A track logger on the port, linked the way the update page links it.
-    void ConnectLogger(const std::function<void(sim::DeviceProfile&)>& change = {}) {
-        ASSERT_TRUE(StartDevice("L-731"));
-        state->Update([&](sim::DeviceProfile& p) {
-            p.eraseDelayMs = 200;
-            if (change) change(p);
-        });
-        StartWindow();
-        logger = window->LoggerPage();
-        page->SendCommand(dialog133::kAutoDetect);
-        page->notConnected = 1;
-        page->ToggleConnection();
-        window->SetTickThread(false);
-        ASSERT_TRUE(page->IsPortOpen());
+    // The rows shown, and "overwrite" checked alone.
+    void ExpectShown(int interval, int distance) {
+        EXPECT_EQ(logger->GetCurSel(kIntervalCombo), interval);
+        EXPECT_EQ(logger->GetCurSel(kDistanceCombo), distance);
+        EXPECT_TRUE(logger->IsDlgButtonChecked(kOverwrite));
+        EXPECT_FALSE(logger->IsDlgButtonChecked(kFullAndStop));
+    }
+    // What the program remembers the logger to hold.
+    static void ExpectRemembered(int interval, int distance, int mode) {
+        EXPECT_EQ(std::tuple(theUtility.logIntervalSent.load(), theUtility.logDistanceSent.load(), theUtility.recordModeSent.load()),
+                  std::tuple(interval, distance, mode));
+    }
+    // The settings sent since the last Apply (or the link), this Apply's included.
+    Bodies Apply() {
+        logger->ApplyAll();
+        Bodies sent = Sent("PMTK182,1,");
         device->ClearTranscript();
+        return sent;
     }
-
-    // Answers one sentence body itself and everything else as the logger.
-    void Override(const std::string& body, sim::Replies replies) {
-        auto live = state;
-        device->SetBehaviour("PMTK182", [live, body, replies](const sim::Sentence& s, sim::SimContext&) {
-            return s.body == body ? replies : live->Answer(s);
-        });
-    }
-    // Answers every sentence of a command with one reply.
-    void OverrideCommand(const std::string& prefix, sim::Replies replies) {
-        auto live = state;
-        device->SetBehaviour("PMTK182", [live, prefix, replies](const sim::Sentence& s, sim::SimContext&) {
-            return s.body.rfind(prefix, 0) == 0 ? replies : live->Answer(s);
-        });
-    }
-
-    std::vector<std::string> Sent() const {
-        std::vector<std::string> out;
-        for (const auto& s : device->Received()) out.push_back(s.body);
-        return out;
-    }
-    std::vector<std::string> SettingsSent() const {
-        std::vector<std::string> out;
-        for (const auto& body : Sent()) {
-            if (body.rfind("PMTK182,1,", 0) == 0) out.push_back(body);
-        }
-        return out;
-    }
-
-    CPageMTKTracklogSetting* logger = nullptr;
+    std::string SettingStatus() const { return logger->GetDlgItemText(kSettingStatus); }
 };
 
 TEST_F(LoggerPageSimTest, ReadFillsTheChoicesAndApplyThenSendsNothing) {
@@ -86,18 +51,11 @@ TEST_F(LoggerPageSimTest, ReadFillsTheChoicesAndApplyThenSendsNothing) {
         p.recordMode = 1;
     });
     logger->OnButtonRead();
-    EXPECT_EQ(logger->GetDlgItemText(kSettingStatus), "Update Setting Successfully.");
-    EXPECT_EQ(logger->GetCurSel(kIntervalCombo), 3);  // "15"
-    EXPECT_EQ(logger->GetCurSel(kDistanceCombo), 2);  // "150"
-    EXPECT_TRUE(logger->IsDlgButtonChecked(kOverwrite));
-    EXPECT_FALSE(logger->IsDlgButtonChecked(kFullAndStop));
-    EXPECT_EQ(theUtility.logIntervalSent, 150);
-    EXPECT_EQ(theUtility.logDistanceSent, 1500);
-    EXPECT_EQ(theUtility.recordModeSent, 1);
-    EXPECT_EQ(Sent(), (std::vector<std::string>{"PMTK182,2,6", "PMTK182,2,3", "PMTK182,2,4"}));
-    device->ClearTranscript();
-    logger->ApplyAll();
-    EXPECT_TRUE(SettingsSent().empty());
+    EXPECT_EQ(SettingStatus(), "Update Setting Successfully.");
+    ExpectShown(3, 2);  // "15" s, "150" m
+    ExpectRemembered(150, 1500, 1);
+    EXPECT_EQ(Sent(), (Bodies{"PMTK182,2,6", "PMTK182,2,3", "PMTK182,2,4"}));
+    EXPECT_TRUE(Apply().empty());
 }
 
 TEST_F(LoggerPageSimTest, ReadKeepsValuesBelowTheMinimumHalfSecondsAndOddModes) {
@@ -107,63 +65,46 @@ TEST_F(LoggerPageSimTest, ReadKeepsValuesBelowTheMinimumHalfSecondsAndOddModes) 
     });
     theUtility.logIntervalSent = 100;
     theUtility.logDistanceSent = 3000;
-    Override("PMTK182,2,6", {sim::Reply::Sentence("PMTK182,3,6,7")});
+    Answer({{"PMTK182,2,6", {sim::Reply::Sentence("PMTK182,3,6,7")}}});
     logger->OnButtonRead();
-    EXPECT_EQ(logger->GetCurSel(kIntervalCombo), 0);
-    EXPECT_EQ(logger->GetCurSel(kDistanceCombo), 0);
-    EXPECT_EQ(theUtility.logIntervalSent, 100);
-    EXPECT_EQ(theUtility.logDistanceSent, 3000);
-    // Mode 7 is shown and kept as overwrite.
-    EXPECT_TRUE(logger->IsDlgButtonChecked(kOverwrite));
+    // Below the lists: the first rows, the remembered values kept. Mode 7 is
+    // shown and kept as overwrite.
+    ExpectShown(0, 0);
+    ExpectRemembered(100, 3000, 1);
     EXPECT_EQ(logger->recordMode, 1);
-    EXPECT_EQ(theUtility.recordModeSent, 1);
     // 5.5 s stays 55 tenths: Apply sends no rounded interval back (only the
     // page's distance, which differs from the remembered 3000).
     state->Update([](sim::DeviceProfile& p) { p.logIntervalTenths = 55; });
     logger->OnButtonRead();
-    EXPECT_EQ(logger->GetCurSel(kIntervalCombo), 1);
-    device->ClearTranscript();
-    logger->ApplyAll();
-    EXPECT_EQ(SettingsSent(), (std::vector<std::string>{"PMTK182,1,4,1000"}));
+    ExpectShown(1, 0);
+    EXPECT_EQ(Apply(), (Bodies{"PMTK182,1,4,1000"}));
     EXPECT_EQ(state->Profile().logIntervalTenths, 55);
 }
 
 TEST_F(LoggerPageSimTest, ApplyOnAFreshLinkSendsTheDefaultsOnceAndTheDeviceKeepsThem) {
     ConnectLogger();
     logger->DefaultAll();
-    logger->ApplyAll();
-    EXPECT_EQ(SettingsSent(), (std::vector<std::string>{"PMTK182,1,3,50", "PMTK182,1,4,1000", "PMTK182,1,6,2"}));
-    EXPECT_EQ(logger->GetDlgItemText(kSettingStatus), "Apply Setting Successfully.");
-    device->ClearTranscript();
-    logger->ApplyAll();
-    EXPECT_TRUE(SettingsSent().empty());
+    EXPECT_EQ(Apply(), (Bodies{"PMTK182,1,3,50", "PMTK182,1,4,1000", "PMTK182,1,6,2"}));
+    EXPECT_EQ(SettingStatus(), "Apply Setting Successfully.");
+    EXPECT_TRUE(Apply().empty());
 
-    logger->SetCurSel(kIntervalCombo, 6);
-    logger->SendCommand(kIntervalCombo, platform::notify::kSelChange);
-    logger->SetCurSel(kDistanceCombo, 5);
-    logger->SendCommand(kDistanceCombo, platform::notify::kSelChange);
+    Choose(kIntervalCombo, 6);
+    Choose(kDistanceCombo, 5);
     logger->SendCommand(kOverwrite);
-    logger->ApplyAll();
-    EXPECT_EQ(SettingsSent(), (std::vector<std::string>{"PMTK182,1,3,1200", "PMTK182,1,4,10000", "PMTK182,1,6,1"}));
+    EXPECT_EQ(Apply(), (Bodies{"PMTK182,1,3,1200", "PMTK182,1,4,10000", "PMTK182,1,6,1"}));
     const sim::DeviceProfile p = state->Profile();
-    EXPECT_EQ(p.logIntervalTenths, 1200);
-    EXPECT_EQ(p.logDistanceTenths, 10000);
-    EXPECT_EQ(p.recordMode, 1);
+    EXPECT_EQ(std::tuple(p.logIntervalTenths, p.logDistanceTenths, p.recordMode), std::tuple(1200, 10000, 1));
 
     // What Apply set is what Read finds.
     logger->SetDefaults();
     logger->OnButtonRead();
-    EXPECT_EQ(logger->GetCurSel(kIntervalCombo), 6);
-    EXPECT_EQ(logger->GetCurSel(kDistanceCombo), 5);
-    EXPECT_TRUE(logger->IsDlgButtonChecked(kOverwrite));
+    ExpectShown(6, 5);
 
     // Switching recording off sends nothing for interval and distance.
-    device->ClearTranscript();
     logger->CheckDlgButton(kEnableRecording, false);
     logger->SendCommand(kEnableRecording);
     EXPECT_FALSE(logger->IsDlgItemEnabled(kIntervalCombo));
-    logger->ApplyAll();
-    EXPECT_TRUE(SettingsSent().empty());
+    EXPECT_TRUE(Apply().empty());
 }
 
 TEST_F(LoggerPageSimTest, TheImperialTableSendsFeetInTenthsOfAMetre) {
@@ -173,30 +114,21 @@ TEST_F(LoggerPageSimTest, TheImperialTableSendsFeetInTenthsOfAMetre) {
     theUtility.recordModeSent = 2;
     logger->SetDefaults();
     EXPECT_EQ(logger->logDistanceTenths, 304);
-    logger->SetCurSel(kDistanceCombo, 3);
-    logger->SendCommand(kDistanceCombo, platform::notify::kSelChange);
-    logger->ApplyAll();
-    EXPECT_EQ(SettingsSent(), (std::vector<std::string>{"PMTK182,1,4,914"}));
+    Choose(kDistanceCombo, 3);
+    EXPECT_EQ(Apply(), (Bodies{"PMTK182,1,4,914"}));
     EXPECT_EQ(state->Profile().logDistanceTenths, 914);
 }
 
 TEST_F(LoggerPageSimTest, AnUnconfirmedSettingKeepsTheOldValueAndShowsAFailure) {
     ConnectLogger();
-    OverrideCommand("PMTK182,1,", {sim::Reply::Sentence("PMTK001,182,1,2")});
+    Answer({{"PMTK182,1,", {sim::Reply::Sentence("PMTK001,182,1,2")}}});
     logger->DefaultAll();
-    logger->ApplyAll();
-    EXPECT_EQ(SettingsSent().size(), 3u);
-    EXPECT_EQ(theUtility.logIntervalSent, 0);
-    EXPECT_EQ(theUtility.logDistanceSent, 0);
-    EXPECT_EQ(theUtility.recordModeSent, 0);
-    EXPECT_EQ(logger->GetDlgItemText(kSettingStatus), "Setting Failed! The device did not confirm it.");
+    EXPECT_EQ(Apply().size(), 3u);
+    ExpectRemembered(0, 0, 0);
+    EXPECT_EQ(SettingStatus(), "Setting Failed! The device did not confirm it.");
     // The next Apply tries again; now the logger takes them.
-    device->SetBehaviour("PMTK182", [live = state](const sim::Sentence& s, sim::SimContext&) {
-        return live->Answer(s);
-    });
-    device->ClearTranscript();
-    logger->ApplyAll();
-    EXPECT_EQ(SettingsSent().size(), 3u);
+    Answer({});
+    EXPECT_EQ(Apply().size(), 3u);
     EXPECT_EQ(theUtility.logIntervalSent, 50);
 }
 
@@ -207,7 +139,8 @@ struct ClearCase {
     const char* status;
     int freeCount;  // -1: unchanged
     const char* shown;
-    int addressQueries;
+    long addressQueries;
+    std::uint32_t endAddress;  // remembered when the count is new
 };
 
 void PrintTo(const ClearCase& c, std::ostream* os) { *os << c.name; }
@@ -218,51 +151,51 @@ TEST_P(LoggerClearTest, ClearErasesAndRecomputesTheFreeCount) {
     const ClearCase& c = GetParam();
     ConnectLogger();
     theUtility.freeRecordCount = 77;
-    auto live = state;
-    device->SetBehaviour("PMTK182", [live, c](const sim::Sentence& s, sim::SimContext&) {
-        if (s.body == "PMTK182,2,8") return c.addressReply;
-        if (s.body == "PMTK182,6,1" && !c.eraseReply.empty()) return c.eraseReply;
-        return live->Answer(s);
-    });
+    std::map<std::string, sim::Replies> answers{{"PMTK182,2,8", c.addressReply}};
+    if (!c.eraseReply.empty()) answers["PMTK182,6,1"] = c.eraseReply;
+    Answer(answers);
     logger->SendCommand(kClear);
     EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), c.status);
     EXPECT_EQ(theUtility.freeRecordCount, c.freeCount < 0 ? 77 : c.freeCount);
     EXPECT_EQ(page->GetDlgItemText(dialog133::kMemoryUsage), c.shown);
-    const auto sent = Sent();
-    EXPECT_EQ(std::count(sent.begin(), sent.end(), "PMTK182,2,8"), c.addressQueries);
-    EXPECT_TRUE(logger->IsDlgItemEnabled(kClear));
-    EXPECT_TRUE(window->IsDlgItemEnabled(dialog102::kApplyAll));
+    EXPECT_EQ(SentCount("PMTK182,2,8"), c.addressQueries);
+    ExpectUnlocked();
     if (c.freeCount >= 0) {
-        EXPECT_EQ(theUtility.logEndAddress, c.freeCount == 130816 ? 0x1000 : 0x200010);
+        EXPECT_EQ(theUtility.logEndAddress, c.endAddress);
     }
 }
+
+const char* const kCleared = "Clear Device Track Log Data Successfully.";
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, LoggerClearTest,
     ::testing::Values(
-        ClearCase{"Address1000", {}, {sim::Reply::Sentence("PMTK182,3,8,00001000")},
-                  "Clear Device Track Log Data Successfully.", 130816, "130816", 1},
-        ClearCase{"PastTheEnd", {}, {sim::Reply::Sentence("PMTK182,3,8,00200010")},
-                  "Clear Device Track Log Data Successfully.", 0, "0", 1},
+        ClearCase{"Address1000", {}, {sim::Reply::Sentence("PMTK182,3,8,00001000")}, kCleared, 130816, "130816", 1,
+                  0x1000},
+        ClearCase{"PastTheEnd", {}, {sim::Reply::Sentence("PMTK182,3,8,00200010")}, kCleared, 0, "0", 1, 0x200010},
         ClearCase{"EraseRefused", {sim::Reply::Sentence("PMTK001,182,6,2")}, {},
-                  "Clear Failed! The device did not confirm the erase.", -1, "", 0},
+                  "Clear Failed! The device did not confirm the erase.", -1, "", 0, 0},
         ClearCase{"AddressNeverAnswered", {}, {}, "Cleared. The free record count could not be read.", -1, "",
-                  CPageMTKTracklogSetting::kEndAddressPolls}),
+                  CPageMTKTracklogSetting::kEndAddressPolls, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LoggerPageSimTest, WithoutAPortNothingIsSentAndTheFailuresAreShown) {
-    ASSERT_TRUE(StartDevice("L-731"));
-    StartWindow();
-    logger = window->LoggerPage();
+    StartUnlinked();
     logger->OnButtonRead();
-    EXPECT_EQ(logger->GetDlgItemText(kSettingStatus), "Connection to Device Failed");
+    EXPECT_EQ(SettingStatus(), "Connection to Device Failed");
     logger->OnButtonClear();
     EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), "Clear Failed! No Device Connected! ");
     logger->DefaultAll();
     logger->SendMessage(WM_PAGE_COMMAND, PAGECMD_APPLY);
     EXPECT_EQ(logger->PageCommandCount(PAGECMD_APPLY), 1);
-    EXPECT_TRUE(device->Received().empty());
     EXPECT_EQ(theUtility.logIntervalSent, 0);
+    // Upload asks for no folder.
+    const std::size_t asked = ui.Calls().size();
+    RunUpload();
+    EXPECT_EQ(logger->GetDlgItemText(kProcessStatus), "Upload Failed! No Device Connected! ");
+    ExpectUnlocked();
+    EXPECT_EQ(ui.Calls().size(), asked);
+    EXPECT_TRUE(device->Received().empty());
 }
 
 }  // namespace
