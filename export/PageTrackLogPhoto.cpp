@@ -232,18 +232,10 @@ bool CPageTrackLogPhoto::SourceReadable(const std::string& path, std::string& fa
 }
 
 bool CPageTrackLogPhoto::WriteUtf16File(AtomicFile& file, const std::string& document, std::string& failure) {
-    std::u16string wide;
-    if (!document.empty() && CStdioFileEx::MultiByteToUnicode(document, wide, -1) == 0) {
+    std::string bytes;
+    if (!CStdioFileEx::Utf16FileBytes(document, -1, bytes)) {
         failure = FileFailure(file.TargetPath(), EILSEQ);
         return false;
-    }
-    std::string bytes;
-    bytes.reserve(2 + wide.size() * 2);
-    bytes.push_back(static_cast<char>(0xFF));
-    bytes.push_back(static_cast<char>(0xFE));
-    for (char16_t unit : wide) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
     }
     errno = 0;
     if (!file.Write(bytes) || !file.Commit()) {

@@ -307,17 +307,6 @@ void WritePhotoKml(PhotoLinkState& state, const std::string& sourcePath, CStdioF
 bool WritePhotoKmlFile(PhotoLinkState& state, const std::string& sourcePath,
                        const std::string& outputPath, bool writeGpsInPhoto) {
     const std::string text = BuildPhotoKml(state, sourcePath, writeGpsInPhoto);
-    std::u16string wide;
-    if (!text.empty() && CStdioFileEx::MultiByteToUnicode(text, wide, 65001) == 0) {
-        return false;
-    }
     std::string bytes;
-    bytes.reserve(2 + wide.size() * 2);
-    bytes.push_back(static_cast<char>(0xFF));
-    bytes.push_back(static_cast<char>(0xFE));
-    for (char16_t unit : wide) {
-        bytes.push_back(static_cast<char>(unit & 0xFF));
-        bytes.push_back(static_cast<char>(unit >> 8));
-    }
-    return WriteFileAtomically(outputPath, bytes);
+    return CStdioFileEx::Utf16FileBytes(text, 65001, bytes) && WriteFileAtomically(outputPath, bytes);
 }

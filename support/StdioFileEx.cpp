@@ -27,6 +27,18 @@ bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 CFileException::CFileException(int error, const std::string& path, const std::string& what)
     : std::runtime_error(ErrorText(error, path, what)), osError(error), fileName(path) {}
 
+namespace {
+
+void AppendUtf16Le(std::u16string_view wide, std::string& bytes) {
+    bytes.reserve(bytes.size() + wide.size() * 2);
+    for (char16_t unit : wide) {
+        bytes.push_back(static_cast<char>(unit & 0xFF));
+        bytes.push_back(static_cast<char>(unit >> 8));
+    }
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // CStdioFile
 
@@ -347,11 +359,7 @@ void CStdioFileEx::WriteString(const std::string& text) {
             return;
         }
         std::string bytes;
-        bytes.reserve(wide.size() * 2);
-        for (char16_t unit : wide) {
-            bytes.push_back(static_cast<char>(unit & 0xFF));
-            bytes.push_back(static_cast<char>(unit >> 8));
-        }
+        AppendUtf16Le(wide, bytes);
         Write(bytes.data(), bytes.size());
         return;
     }
@@ -489,6 +497,16 @@ bool CStdioFileEx::IsFileUnicode(const std::string& fileName) {
 }
 
 unsigned CStdioFileEx::GetLocaleCodePage() { return platform::LocaleAnsiCodePage(); }
+
+bool CStdioFileEx::Utf16FileBytes(std::string_view text, int codePage, std::string& bytes) {
+    std::u16string wide;
+    if (!text.empty() && MultiByteToUnicode(text, wide, codePage) == 0) {
+        return false;
+    }
+    bytes.assign("\xFF\xFE");
+    AppendUtf16Le(wide, bytes);
+    return true;
+}
 
 int CStdioFileEx::MultiByteToUnicode(std::string_view text, std::u16string& out, int codePage) {
     int error = 0;

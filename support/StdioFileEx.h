@@ -150,6 +150,9 @@ public:
     // UTF-16. They return the count of units or bytes produced; 0 when the
     // conversion failed (traced) or there was nothing to convert.
     static int MultiByteToUnicode(std::string_view text, std::u16string& out, int codePage);
+    // A whole UTF-16LE file of 8-bit text in codePage: the mark FF FE, then
+    // the units, low byte first. False when the text cannot be converted.
+    static bool Utf16FileBytes(std::string_view text, int codePage, std::string& bytes);
     static int UnicodeToMultiByte(std::u16string_view text, std::string& out, int codePage);
     // Bytes the conversion to codePage needs, terminating zero included; 0
     // when it fails.
