@@ -398,6 +398,18 @@ BlockTransfer::Found BlockTransfer::SearchPort() {
     return anyOpened ? Found::kNoResponse : Found::kNoPort;
 }
 
+BlockTransferResult BlockTransfer::FailUnanswered() {
+    return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+}
+
+BlockTransferResult BlockTransfer::Finish(bool pauseFirst) {
+    RunEndPhase(pauseFirst);
+    if (Stopped()) {
+        return Fail(BlockTransferStatus::kStopped);
+    }
+    return {};
+}
+
 void BlockTransfer::RunEndPhase(bool pauseFirst) {
     if (callbacks_.status) {
         callbacks_.status(blocks::kStatusFinishing);
@@ -460,7 +472,7 @@ BlockTransferResult BlockTransfer::ReadTrackLogBlocks(const BlockSink& sink, con
     platform::Sleep(blocks::kRequestPauseMs);
     const char answer = WaitForStatus("!?", blocks::kAnswerTimeoutMs);
     if (answer == 0) {
-        return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+        return FailUnanswered();
     }
     if (answer == '?') {
         return Fail(BlockTransferStatus::kRequestRefused);
@@ -468,7 +480,7 @@ BlockTransferResult BlockTransfer::ReadTrackLogBlocks(const BlockSink& sink, con
     platform::Sleep(blocks::kCountPauseMs);
     std::uint8_t numbers[12] = {};
     if (!ReadExact(numbers, sizeof numbers, blocks::kBlockTimeoutMs)) {
-        return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+        return FailUnanswered();
     }
     auto le32 = [&](int at) {
         return static_cast<std::uint32_t>(numbers[at]) | static_cast<std::uint32_t>(numbers[at + 1]) << 8 |
@@ -487,7 +499,7 @@ BlockTransferResult BlockTransfer::ReadTrackLogBlocks(const BlockSink& sink, con
     while (ackOffset_ < totalSize_) {
         platform::Sleep(blocks::kBlockPauseMs);
         if (!ReadExact(block, sizeof block, blocks::kBlockTimeoutMs)) {
-            return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+            return FailUnanswered();
         }
         if (blocks::CheckBlockChecksum(block)) {
             badSums = 0;
@@ -511,17 +523,13 @@ BlockTransferResult BlockTransfer::ReadTrackLogBlocks(const BlockSink& sink, con
         }
         const char next = WaitForStatus("&?^", blocks::kAnswerTimeoutMs);
         if (next == 0) {
-            return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+            return FailUnanswered();
         }
         if (next == '^') {
             return Fail(BlockTransferStatus::kAborted);
         }
     }
-    RunEndPhase(false);
-    if (Stopped()) {
-        return Fail(BlockTransferStatus::kStopped);
-    }
-    return {};
+    return Finish(false);
 }
 
 BlockTransferResult BlockTransfer::DownloadFileBlocks(std::span<const std::uint8_t> file, std::uint32_t totalSize,
@@ -557,7 +565,7 @@ BlockTransferResult BlockTransfer::DownloadFileBlocks(std::span<const std::uint8
     platform::Sleep(blocks::kHeaderPauseMs);
     const char accepted = WaitForStatus("!?#", blocks::kAnswerTimeoutMs);
     if (accepted == 0) {
-        return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+        return FailUnanswered();
     }
     if (accepted == '?') {
         return Fail(BlockTransferStatus::kHeaderRefused);
@@ -588,7 +596,7 @@ BlockTransferResult BlockTransfer::DownloadFileBlocks(std::span<const std::uint8
         platform::Sleep(blocks::kPacketPauseMs);
         const char answer = WaitForStatus("!?@", blocks::kAnswerTimeoutMs);
         if (answer == 0) {
-            return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+            return FailUnanswered();
         }
         if (answer == '!' && readOffset_ > ackOffset_) {
             repeats = 0;
@@ -618,16 +626,12 @@ BlockTransferResult BlockTransfer::DownloadFileBlocks(std::span<const std::uint8
         if (!config_.kinds.flagMAP2) {
             const char next = WaitForStatus("&^", blocks::kAnswerTimeoutMs);
             if (next == 0) {
-                return Fail(Stopped() ? BlockTransferStatus::kStopped : BlockTransferStatus::kDeviceSilent);
+                return FailUnanswered();
             }
             if (next == '^') {
                 return Fail(BlockTransferStatus::kAborted);
             }
         }
     }
-    RunEndPhase(true);
-    if (Stopped()) {
-        return Fail(BlockTransferStatus::kStopped);
-    }
-    return {};
+    return Finish(true);
 }

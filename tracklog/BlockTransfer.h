@@ -296,6 +296,10 @@ private:
     enum class Found { kYes, kRefused, kNoResponse, kNoPort, kStopped };
 
     BlockTransferResult Fail(BlockTransferStatus status);
+    // No answer came: a stop was asked for, or the device fell silent.
+    BlockTransferResult FailUnanswered();
+    // The closing phase, then done unless a stop was asked for meanwhile.
+    BlockTransferResult Finish(bool pauseFirst);
     Found SearchPort();
     void SendWakeUp();
     void SendOwnPreCommand();
