@@ -65,6 +65,7 @@ inline constexpr const char* kUnmovableText = "EXIF layout not supported: offset
 inline constexpr const char* kIfdCountText = "EXIF layout not supported: too many IFDs.";
 inline constexpr const char* kBadPositionText = "No valid position for the GPS tags.";
 inline constexpr const char* kCopyWriteText = "Cannot write the GPS photo file.";
+inline constexpr const char* kCopyNameTakenText = "Another photo of the run has the same GPS file name.";
 
 // The GPS IFD with its values and its pad byte.
 inline constexpr std::size_t kGpsIfdSize = 206;
