@@ -36,6 +36,7 @@ struct Layout {
     std::optional<std::size_t> exifIfd;     // from IFD0
     std::optional<IfdEntry> make;           // from IFD0
     std::optional<IfdEntry> makerNote;
+    std::size_t makerNoteBlock = 0;  // index in blocks, when stored elsewhere
     std::size_t ifd0Before = 0;  // IFD0 entries whose tag sorts before GPSInfo
     bool gpsPresent = false;
 };
@@ -120,7 +121,7 @@ private:
             }
             const bool oneOffset = entry.count == 1 && !entry.ValueIsOffset();
             if (PointsToIfd(entry.tag) || entry.tag == exif::kTagThumbnailOffset) {
-                if (!oneOffset) {
+                if (!oneOffset || (entry.tag == exif::kTagThumbnailOffset && thumbnail)) {
                     return kUnmovableText;
                 }
                 layout_.offsetFields.push_back(field);
@@ -135,6 +136,9 @@ private:
             case kTagTileOffsets:
                 return kUnmovableText;
             case exif::kTagThumbnailLength:
+                if (!oneOffset) {
+                    return kUnmovableText;  // no length to check the thumbnail with
+                }
                 thumbnailLength = entry.type == 3 ? *tiff_.U16(field) : entry.value;
                 break;
             case exif::kTagMakerNote:
@@ -142,6 +146,7 @@ private:
                     return kUnmovableText;
                 }
                 layout_.makerNote = entry;
+                layout_.makerNoteBlock = layout_.blocks.size() - 1;
                 break;
             case exif::kTagGpsIfd:
                 layout_.gpsPresent = true;
@@ -405,10 +410,9 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
         return fail(kGpsPresentText);
     }
     if (layout.makerNote && layout.makerNote->ValueIsOffset()) {
-        for (Block& block : layout.blocks) {
-            block.holdsOthers = block.holdsOthers ||
-                                (block.offset == layout.makerNote->value && block.size == layout.makerNote->ValueSize());
-        }
+        // Only the MakerNote's own block: another value on the same bytes
+        // overlaps the MakerNote's IFD and refuses the layout.
+        layout.blocks[layout.makerNoteBlock].holdsOthers = true;
         std::size_t at = layout.makerNote->value;
         if (sony && StartsWith(tiffBytes.subspan(at), "SONY")) {
             at += 12;

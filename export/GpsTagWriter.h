@@ -41,7 +41,8 @@
 // entry, an Exif segment that would pass 65,535 bytes, an offset outside the
 // segment, structures (IFDs and values) that overlap, a structure that lies
 // across an insertion point, offsets the pass cannot move (strip or tile
-// offsets, an array of IFD offsets, a second MakerNote) or more than 64 IFDs.
+// offsets, an array of IFD offsets, a second MakerNote, a second thumbnail
+// in one IFD) or more than 64 IFDs.
 //
 // Plain C++, no state; one call per photo, any thread (distinct photos).
 #pragma once
