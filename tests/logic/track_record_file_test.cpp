@@ -2,6 +2,7 @@
 // files written in place without going through what stood there.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,9 +12,19 @@
 
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
+#include "support/StdioFileEx.h"
 #include "tracklog/TrackLogRecord.h"
 
 namespace fs = std::filesystem;
+
+// Every fsync of this test program, by the size of the file synced.
+static std::vector<off_t> syncedSizes;
+extern "C" int fsync(int fd) {
+    static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
+    struct stat st {};
+    syncedSizes.push_back(::fstat(fd, &st) == 0 ? st.st_size : -1);
+    return real(fd);
+}
 
 TEST(TrackLogRecordTest, WorkedVector) {
     // 2024-06-01 12:00:00Z, 35.5, 139.25, 100.0
@@ -52,6 +63,48 @@ TEST(AtomicFileTest, ReplacesALinkInsteadOfWritingThroughIt) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     EXPECT_FALSE(WriteFileAtomically(dir.string(), "x"));
+    fs::remove_all(dir);
+}
+
+// A replaced file keeps its mode (and its owner, where the process may give
+// it), reaches the disk before it is put in place, and a file nobody may
+// write is refused, untouched; both through AtomicFile and the text file.
+TEST(AtomicFileTest, ReplacedFilesKeepModeAndOwnerAndAreSynced) {
+    const fs::path dir = fs::temp_directory_path() / ("pellora-replace-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string path = (dir / "track.trl").string();
+    const auto viaText = [](const std::string& p, const std::string& bytes) {
+        CStdioFile file;
+        if (!file.Open(p, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeBinary)) return false;
+        file.Write(bytes.data(), bytes.size());
+        file.Close();
+        return true;
+    };
+    const bool root = ::geteuid() == 0;  // only root may give a file away
+    const struct { mode_t mode; bool written; } kCases[] = {{0600, true}, {0640, true}, {0755, true},
+                                                            {0444, false}, {0400, false}};
+    for (int writer = 0; writer < 2; ++writer) {
+        for (const auto& c : kCases) {
+            fs::remove(path);
+            { std::ofstream(path) << "old"; }
+            ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+            if (root) { ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0); }
+            syncedSizes.clear();
+            const std::string bytes = "new contents";
+            EXPECT_EQ(writer == 0 ? WriteFileAtomically(path, bytes) : viaText(path, bytes), c.written) << c.mode;
+            struct stat st {};
+            ASSERT_EQ(::stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, c.mode) << writer;
+            if (root) { EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u)); }
+            EXPECT_EQ(st.st_size, c.written ? 12 : 3);
+            EXPECT_EQ(syncedSizes, std::vector<off_t>(c.written ? 1 : 0, 12)) << c.mode;
+        }
+        syncedSizes.clear();  // a new file is not synced
+        ASSERT_TRUE(writer == 0 ? WriteFileAtomically(path + ".new", "x") : viaText(path + ".new", "x"));
+        EXPECT_TRUE(syncedSizes.empty());
+        fs::remove(path + ".new");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
     fs::remove_all(dir);
 }
 
