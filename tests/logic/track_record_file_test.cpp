@@ -6,23 +6,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
-#include "support/StdioFileEx.h"
+#include "TempDir.h"
 #include "tracklog/TrackLogRecord.h"
 
 namespace fs = std::filesystem;
 
-// Every fsync of this test program, by the size of the file synced.
-static std::vector<off_t> syncedSizes;
+// The fsyncs of this test program: how many, and the size of the last file.
+static std::atomic<int> syncs{0};
+static std::atomic<off_t> lastSyncedSize{0};
 extern "C" int fsync(int fd) {
     static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
     struct stat st {};
-    syncedSizes.push_back(::fstat(fd, &st) == 0 ? st.st_size : -1);
+    lastSyncedSize = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    ++syncs;
     return real(fd);
 }
 
@@ -67,45 +70,34 @@ TEST(AtomicFileTest, ReplacesALinkInsteadOfWritingThroughIt) {
 }
 
 // A replaced file keeps its mode (and its owner, where the process may give
-// it), reaches the disk before it is put in place, and a file nobody may
-// write is refused, untouched; both through AtomicFile and the text file.
+// it away) and reaches the disk before it is put in place; a new file is not
+// synced; a file nobody may write is refused, untouched.
 TEST(AtomicFileTest, ReplacedFilesKeepModeAndOwnerAndAreSynced) {
-    const fs::path dir = fs::temp_directory_path() / ("pellora-replace-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    const std::string path = (dir / "track.trl").string();
-    const auto viaText = [](const std::string& p, const std::string& bytes) {
-        CStdioFile file;
-        if (!file.Open(p, CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFile::typeBinary)) return false;
-        file.Write(bytes.data(), bytes.size());
-        file.Close();
-        return true;
-    };
+    testsupport::TempDir dir;
+    const std::string path = dir.Folder() + "track.trl";
     const bool root = ::geteuid() == 0;  // only root may give a file away
-    const struct { mode_t mode; bool written; } kCases[] = {{0600, true}, {0640, true}, {0755, true},
-                                                            {0444, false}, {0400, false}};
-    for (int writer = 0; writer < 2; ++writer) {
-        for (const auto& c : kCases) {
-            fs::remove(path);
-            { std::ofstream(path) << "old"; }
+    const struct { mode_t mode; bool written; } kCases[] = {  // mode 0: no file there
+        {0, true}, {0600, true}, {0755, true}, {0444, false}, {0400, false}};
+    for (const auto& c : kCases) {
+        fs::remove(path);
+        if (c.mode != 0) {
+            std::ofstream(path) << "old";
             ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
             if (root) { ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0); }
-            syncedSizes.clear();
-            const std::string bytes = "new contents";
-            EXPECT_EQ(writer == 0 ? WriteFileAtomically(path, bytes) : viaText(path, bytes), c.written) << c.mode;
-            struct stat st {};
-            ASSERT_EQ(::stat(path.c_str(), &st), 0);
-            EXPECT_EQ(st.st_mode & 07777, c.mode) << writer;
-            if (root) { EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u)); }
-            EXPECT_EQ(st.st_size, c.written ? 12 : 3);
-            EXPECT_EQ(syncedSizes, std::vector<off_t>(c.written ? 1 : 0, 12)) << c.mode;
         }
-        syncedSizes.clear();  // a new file is not synced
-        ASSERT_TRUE(writer == 0 ? WriteFileAtomically(path + ".new", "x") : viaText(path + ".new", "x"));
-        EXPECT_TRUE(syncedSizes.empty());
-        fs::remove(path + ".new");
+        syncs = 0;
+        lastSyncedSize = 0;
+        EXPECT_EQ(WriteFileAtomically(path, "new contents"), c.written) << c.mode;
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, c.written ? 12 : 3);
+        const int synced = c.written && c.mode != 0 ? 1 : 0;  // replaced: synced whole
+        EXPECT_EQ(std::make_pair(syncs.load(), lastSyncedSize.load()), std::make_pair(synced, off_t{12} * synced));
+        if (c.mode == 0) continue;
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        if (root) { EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u)); }
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
-    fs::remove_all(dir);
+    EXPECT_EQ(testsupport::ReadFolder(dir.path).size(), 1u);  // no new file left behind
 }
 
 TEST(AtomicFileTest, NamePartsStayInsideTheFolder) {

@@ -30,17 +30,14 @@ namespace {
 // The program's folder, where the build wrote the download agents.
 const std::string kProgramFolder = fs::path(PELLORA_UPDATE_PATH).parent_path().string();
 
-// A firmware image with its header in a fresh folder, beside flash files
-// written there unless the test takes the program's own.
+// A firmware image with its header, in a fresh folder beside the flash files.
 struct FirmwareFiles {
     testsupport::TempFolder dir{"pellora-fw"};
     std::string folder = dir.path;
     std::vector<std::uint8_t> payload = testsupport::SamplePayload(40 * 1024 + 7, 5);
     std::string image = testsupport::WriteZep(folder, "L731_fw.bin", {"L731", "V1.10", {"V01"}}, payload);
     std::string temp = folder + "/Orvik_FW_Temp.bin";
-    explicit FirmwareFiles(bool agents = true) {
-        if (agents) platform::flashfiles::WriteFlashFiles(folder, true, nullptr, nullptr);
-    }
+    FirmwareFiles() { platform::flashfiles::WriteFlashFiles(folder, true, nullptr, nullptr); }
 };
 
 // Chooses the file with the hidden "..." and presses Download; waits for the end.
@@ -164,7 +161,7 @@ protected:
     platform::ScopedFlashLibrary scopedLibrary{library};
     testsupport::SimWindow sim{20};
     std::unique_ptr<sim::FlashTarget> target;
-    FirmwareFiles files{false};
+    FirmwareFiles files;
     CPageDownloadFW* fw = nullptr;
 };
 
