@@ -100,7 +100,7 @@ bool AtomicFile::Write(const void* data, std::size_t size) {
     }
     if (size != 0 && std::fwrite(data, 1, size, stream_) != size && !failed_) {
         failed_ = true;
-        error_ = errno;
+        error_ = errno != 0 ? errno : EIO;
     }
     return !failed_;
 }
