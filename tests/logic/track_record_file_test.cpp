@@ -69,9 +69,8 @@ TEST(AtomicFileTest, ReplacesALinkInsteadOfWritingThroughIt) {
     fs::remove_all(dir);
 }
 
-// A replaced file keeps its mode (and its owner, where the process may give
-// it away) and reaches the disk before it is put in place; a new file is not
-// synced; a file nobody may write is refused, untouched.
+// A replaced file keeps mode and owner (where the process may give it away) and is
+// synced before it is put in place; a new file is not; a read-only one is refused.
 TEST(AtomicFileTest, ReplacedFilesKeepModeAndOwnerAndAreSynced) {
     testsupport::TempDir dir;
     const std::string path = dir.Folder() + "track.trl";
@@ -85,8 +84,7 @@ TEST(AtomicFileTest, ReplacedFilesKeepModeAndOwnerAndAreSynced) {
             ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
             if (root) { ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0); }
         }
-        syncs = 0;
-        lastSyncedSize = 0;
+        syncs = 0, lastSyncedSize = 0;
         EXPECT_EQ(WriteFileAtomically(path, "new contents"), c.written) << c.mode;
         struct stat st {};
         ASSERT_EQ(::stat(path.c_str(), &st), 0);

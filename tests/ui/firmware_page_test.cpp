@@ -29,7 +29,6 @@ namespace {
 
 // The program's folder, where the build wrote the download agents.
 const std::string kProgramFolder = fs::path(PELLORA_UPDATE_PATH).parent_path().string();
-
 // A firmware image with its header, in a fresh folder beside the flash files.
 struct FirmwareFiles {
     testsupport::TempFolder dir{"pellora-fw"};
