@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -147,10 +148,23 @@ std::string AttributeText(const std::string& path) {
     return out;
 }
 
-void GpsCopy(PhotoLinkState& state, const PhotoFileEntry& photo, const PhotoTrackPoint& point) {
+// madeCopies: the copies this run wrote. Photos whose names differ only in
+// the case of ".jpg" (IMG_1.jpg, IMG_1.JPG) have one copy name; the first
+// keeps its copy and the next one is listed instead of replacing it.
+void GpsCopy(PhotoLinkState& state, const PhotoFileEntry& photo, const PhotoTrackPoint& point,
+             std::unordered_set<std::string>& madeCopies) {
     int failed = 0;
     std::string message;
-    WriteGpsToPhoto(photo.path, point, failed, message, state.gpsWriteOk);
+    const std::string copyPath = GpsCopyPath(photo.path);
+    if (madeCopies.count(copyPath) != 0) {
+        failed = 1;
+        message = kCopyNameTakenText;
+    } else {
+        WriteGpsToPhoto(photo.path, point, failed, message, state.gpsWriteOk);
+        if (failed == 0 && state.gpsWriteOk) {
+            madeCopies.insert(copyPath);
+        }
+    }
     if (!state.gpsWriteOk) {
         state.photoList.push_back(state.texts.t414 + photo.path);
         state.gpsWriteOk = true;
@@ -193,6 +207,7 @@ void WriteDocument(PhotoLinkState& state, bool writeGpsInPhoto, Document& doc) {
 
     const std::size_t count = state.trackPoints.size();
     std::size_t next = 0;
+    std::unordered_set<std::string> madeCopies;
     for (std::size_t i = 0; i < count; ++i) {
         const PhotoTrackPoint& point = state.trackPoints[i];
         doc.Line("<Placemark>");
@@ -218,7 +233,7 @@ void WriteDocument(PhotoLinkState& state, bool writeGpsInPhoto, Document& doc) {
             doc.Line("<p><img width=\"400\" height=\"300\" src=\"" + AttributeText(photo.path) +
                      "\"></p>");
             if (writeGpsInPhoto) {
-                GpsCopy(state, photo, point);
+                GpsCopy(state, photo, point, madeCopies);
             }
         }
         if (hasPhoto) {

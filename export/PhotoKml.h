@@ -31,7 +31,9 @@
 //
 // With writeGpsInPhoto every matched photo gets a GPS copy (GpsTagWriter.h)
 // for its point; a refused maker lists T414 + path, a failure
-// T414 + path + ";" + the failure text, in batch mode too.
+// T414 + path + ";" + the failure text, in batch mode too. A photo whose copy
+// name an earlier photo of the run has taken (IMG_1.JPG after IMG_1.jpg)
+// gets no copy and is listed as a failure (kCopyNameTakenText).
 //
 // A source that cannot be opened is a track without points. One run at a
 // time per state; the caller's thread.

@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "PhotoFiles.h"
+#include "export/GpsTagWriter.h"
 #include "export/PhotoKml.h"
 #include "support/ProcessZone.h"
 #include "support/StdioFileEx.h"
@@ -135,6 +136,20 @@ TEST_F(PhotoKmlTest, CalibrationSinglePointNoTrack) {
               std::string::npos);
     EXPECT_TRUE(WritePhotoKmlFile(state_, track, (dir_ / "atomic.kml").string(), false));
     EXPECT_EQ(ReadBytes((dir_ / "atomic.kml").string()).size(), 2 + 2 * BuildPhotoKml(state_, track, false).size());
+}
+
+// Two photos whose names differ only in the case of ".jpg" share one copy
+// name: the first keeps its copy, the second is listed, not written over it.
+TEST_F(PhotoKmlTest, OneCopyNameTwoPhotos) {
+    Photo("e.JPG", "built-canon-ii.jpg", "2008:06:07 09:05:03");
+    Photo("e.jpg", "built-sony-ii.jpg", "2008:06:07 09:05:33");
+    BuildPhotoKml(state_, Track({{kT0, 22.5f, 120.25f, 12.5f}, {kT0 + 60, 22.6f, 120.3f, 13.0f}}), true);
+    EXPECT_EQ(state_.photoList.back(), (dir_ / "photos/e.jpg;").string() + kCopyNameTakenText);
+    std::int64_t time = 0;
+    int failed = 1;
+    std::string message;
+    ReadExifDateTime((dir_ / "photos/GPS/e_GPS.jpg").string(), time, failed, message);
+    EXPECT_EQ(time, kT0 + 3);
 }
 
 }  // namespace
