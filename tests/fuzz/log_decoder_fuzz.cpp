@@ -35,12 +35,6 @@ void Require(bool condition, const char* what) {
 
 using Slot = std::array<std::uint8_t, 16>;
 
-Slot Text(const char* s) {
-    Slot slot;
-    std::memcpy(slot.data(), s, 16);
-    return slot;
-}
-
 bool AllOf(const std::uint8_t* s, std::size_t from, std::size_t to, std::uint8_t v) {
     return std::all_of(s + from, s + to, [v](std::uint8_t b) { return b == v; });
 }
@@ -96,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
                 continue;
             }
-            case 2: s = Text("ORVIKTK511LOGGER"); break;
-            case 3: s = Text("ORVIKTK511WAYPNT"); break;
+            case 2: std::memcpy(s.data(), "ORVIKTK511LOGGER", 16); break;
+            case 3: std::memcpy(s.data(), "ORVIKTK511WAYPNT", 16); break;
             case 4:
                 s.fill(0xAA);
                 std::fill(s.begin() + 12, s.end(), 0xBB);
