@@ -15,17 +15,13 @@
 #include <cstring>
 #include <string>
 
+#include "FuzzChecks.h"
 #include "support/ProcessZone.h"
 #include "tracklog/BlockLogRecord.h"
 
-namespace {
+using fuzzcheck::Require;
 
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "block log fuzz: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 std::size_t Count(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -19,19 +19,15 @@
 
 #include <unistd.h>
 
+#include "FuzzChecks.h"
 #include "support/ProcessZone.h"
 #include "tracklog/LogDecoder.h"
 
 namespace fs = std::filesystem;
 
-namespace {
+using fuzzcheck::Require;
 
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "log decoder fuzz: %s\n", what);
-        std::abort();
-    }
-}
+namespace {
 
 using Slot = std::array<std::uint8_t, 16>;
 

@@ -12,26 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "FuzzChecks.h"
 #include "tracklog/LogPacket.h"
 
 using namespace logupload;
 
+using fuzzcheck::Require;
+using fuzzcheck::Framed;
+
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "log packet fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-std::string Framed(const std::string& body) {
-    unsigned sum = 0;
-    for (char c : body) sum ^= static_cast<unsigned char>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
 
 std::string PacketBody(std::uint32_t address, std::minstd_rand& gen) {
     char head[32];

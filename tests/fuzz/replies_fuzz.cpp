@@ -12,26 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "FuzzChecks.h"
 #include "device/BluetoothAddress.h"
 #include "tracklog/LoggerOptions.h"
 #include "tracklog/TrackLogSettings.h"
 
+using fuzzcheck::Require;
+using fuzzcheck::Framed;
+
 namespace {
-
-void Require(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "replies fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-std::string Framed(const std::string& body) {
-    unsigned sum = 0;
-    for (char c : body) sum ^= static_cast<unsigned char>(c);
-    char tail[8];
-    std::snprintf(tail, sizeof tail, "*%02X\r\n", sum);
-    return "$" + body + tail;
-}
 
 // A reply as a logger might send it: well-formed with a fuzzed value, or any text.
 std::string Reply(FuzzedDataProvider& in, int item) {
