@@ -1,5 +1,6 @@
 #include "tracklog/TrackLogSettings.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -237,14 +238,19 @@ TrackLogSettings::ReadResult TrackLogSettings::ReadDeviceSettings(Pmtk182Sender&
         if (!r.Answered()) {
             return failure(r);
         }
-        // "$PMTK182,3,<item>,<value>": the answer to this item, a whole number.
+        // "$PMTK182,3,<item>,<value>": the answer to this item, a whole number
+        // that the page can hold.
         const std::optional<std::string> item = ExtractPmtk182Field(r.reply, 9);
         const std::optional<std::string> field = ExtractPmtk182Field(r.reply, kValueFieldOffset);
-        if (!item || item->rfind("3," + std::to_string(items[i]) + ",", 0) != 0 || !field || field->empty() ||
-            field->find_first_not_of("0123456789") != std::string::npos) {
+        if (!item || item->rfind("3," + std::to_string(items[i]) + ",", 0) != 0 || !field) {
             return ReadResult::kBadReply;
         }
-        values[i] = TextToInt(*field);
+        const char* end = field->data() + field->size();
+        const auto parsed = std::from_chars(field->data(), end, values[i]);
+        if (field->empty() || parsed.ec != std::errc() || parsed.ptr != end || values[i] < 0 ||
+            values[i] > kMaxReplyValue) {
+            return ReadResult::kBadReply;
+        }
     }
     loadedRecordMode = values[0];
     loadedInterval = values[1];

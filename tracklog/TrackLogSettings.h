@@ -149,6 +149,9 @@ public:
     static constexpr int kItemRecordMode = 6;
     // A query reply's value field, counted from the "$" of "$PMTK182".
     static constexpr std::size_t kValueFieldOffset = 13;
+    // The largest value Read takes from a reply: a distance in metres whose
+    // feet (x 3.28) still fit an int. A larger one is a bad reply.
+    static constexpr int kMaxReplyValue = 654720624;
     // Sends of the recording switch before it gives up (each polls 1 s).
     static constexpr int kLoggingTries = 5;
 

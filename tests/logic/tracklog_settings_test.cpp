@@ -143,9 +143,11 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
     EXPECT_EQ(port.written.back(), "$PMTK182,10*14\r\n");
     EXPECT_STREQ(TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kOk), "Update Setting Successfully.");
 
-    // A value that is no number, or the answer to another item, changes nothing.
+    // A value that is no number, the answer to another item, or a distance
+    // whose feet do not fit an int changes nothing.
     model.stagedInterval = 7;
-    for (const char* bad : {"$PMTK182,3,4,1x*00\r\n", "$PMTK182,3,3,1000*00\r\n"}) {
+    for (const char* bad : {"$PMTK182,3,4,1x*00\r\n", "$PMTK182,3,3,1000*00\r\n", "$PMTK182,3,4,946729506*00\r\n",
+                            "$PMTK182,3,4,654720625*00\r\n", "$PMTK182,3,4,99999999999999999999*00\r\n"}) {
         port.answers["$PMTK182,2,4*3F\r\n"] = bad;
         EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kBadReply) << bad;
         EXPECT_EQ(model.stagedInterval, 7);
