@@ -233,6 +233,11 @@ TEST(TimeZoneRuleTest, RowsDefaultsAndApplying) {
     const char* tzBefore = std::getenv("TZ");
     const std::string tz = tzBefore ? tzBefore : "(unset)";
     std::tm tm{};
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(zone_rule::ApplyZoneRow(0));
+    zone_rule::ApplyZone(-5);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "_daylight = 0\n_timezone = -46800\n_tzname[0] = TMP\n"
+                                                      "_daylight = 0\n_timezone = 18000\n_tzname[0] = TMP\n");
     ASSERT_TRUE(zone_rule::ApplyZoneRow(0));
     ASSERT_TRUE(ToLocalTime(1165809600, tm));
     EXPECT_EQ(tm.tm_hour, 17);
