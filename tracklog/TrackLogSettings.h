@@ -112,6 +112,8 @@ inline constexpr const char* kUploading = "Uploading...";
 inline constexpr const char* kUploadDone = "Upload Successfully. Please power off and then power on device.";
 inline constexpr const char* kUploadFailed = "Upload Failed.";
 inline constexpr const char* kOutputFailed = "Cannot create the output file.";
+// The read-out ended but its file could not be written or put in place.
+inline constexpr const char* kOutputWriteFailed = "Cannot write the output file.";
 inline constexpr const char* kClearDone = "Clear Successfully. Please power off and then power on device.";
 inline constexpr const char* kClearFailed = "Clear Failed.";
 }  // namespace tracklogtext
