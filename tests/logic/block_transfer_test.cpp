@@ -13,6 +13,7 @@
 #include <map>
 #include <random>
 
+#include "Fifo.h"
 #include "FakeSerial.h"
 #include "PhotoFiles.h"  // ReadBytes, WriteBytes
 #include "device/SerialLink.h"
@@ -339,6 +340,8 @@ TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     EXPECT_TRUE(none.line.tried.empty());
     EXPECT_EQ(none.statuses, (Strings{"Waiting for Starting...", r.text}));
     EXPECT_FALSE(waypoint::ReadWaypointFileInfo(folder + "/missing.mpt").found);
+    const testsupport::Fifo fifo(folder + "/pipe.mpt");  // refused at once, not waited on
+    EXPECT_EQ(waypoint::DownloadWaypointFile(idle, fifo.Path(), none.Callbacks()).status, St::kCannotOpenFile);
     std::filesystem::remove_all(folder);
 }
 

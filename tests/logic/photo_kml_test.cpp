@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -129,6 +130,14 @@ TEST_F(PhotoKmlTest, CalibrationSinglePointNoTrack) {
     state_.calibrationSeconds = 0;
     text = BuildPhotoKml(state_, Track({{kT0 + 2, 22.5f, 120.25f, 12.5f}}), false);
     EXPECT_NE(text.find("2008\r\n</name>\r\n<styleUrl>\r\n#styleMap_TLP_Start\r\n"), std::string::npos);
+    // Records the track writers skip (NaN, infinity, off the globe, 2^31 s)
+    // are no points here either.
+    const float nan = std::nanf(""), inf = HUGE_VALF;
+    text = BuildPhotoKml(state_, Track({{kT0 + 1, nan, 1, 1}, {kT0 + 1, 1, inf, 1}, {kT0 + 1, 1, 1, -inf},
+                                        {kT0 + 1, 1, 180.5f, 1}, {0x80000000u, 1, 1, 1}, {kT0 + 2, 22.5f, 120.25f, 12.5f}}),
+                         false);
+    EXPECT_EQ(state_.trackPoints.size(), 1u);
+    EXPECT_EQ(text.find("nan") + text.find("inf") + text.find("180.5"), 3 * std::string::npos);
     // No readable source: a whole document without points.
     text = BuildPhotoKml(state_, (dir_ / "missing.trl").string(), false);
     EXPECT_NE(text.find("<coordinates>\r\n</coordinates>\r\n</LineString>\r\n</MultiGeometry>\r\n</Placemark>\r\n"

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "ExportPageTest.h"
+#include "Fifo.h"
 #include "export/PageTrackLogPhoto.h"
 #include "export/PhotoCSDlg.h"
 #include "support/StdioFileEx.h"
@@ -124,6 +125,10 @@ TEST_F(PhotoPageTest, ConvertChecksSourceThenFolderAndReportsEachFailureWithoutC
     Choose(missing, photos);
     page.SendCommand(kConvert);
     ExpectFailure(missing + "\n" + std::strerror(ENOENT));
+    const testsupport::Fifo fifo((folder / "pipe.trl").string());  // refused at once
+    Choose(fifo.Path(), photos);
+    page.SendCommand(kConvert);
+    ExpectFailure(fifo.Path() + "\nnot a regular file");
     EXPECT_EQ(ui.Count("save"), 0u);
 
     Choose(source, photos);
@@ -136,7 +141,7 @@ TEST_F(PhotoPageTest, ConvertChecksSourceThenFolderAndReportsEachFailureWithoutC
     ConvertTo(out);
     ExpectFailure(UnavailablePhotoKmlWriter::kNotAvailable);
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_EQ(ui.Count("message"), 5u);  // one box each
+    EXPECT_EQ(ui.Count("message"), 6u);  // one box each
 }
 
 TEST_F(PhotoPageTest, TheCombineDialogsOkSetsZoneAndCalibrationAndCancelLeavesThem) {
