@@ -342,6 +342,7 @@ TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     EXPECT_FALSE(waypoint::ReadWaypointFileInfo(folder + "/missing.mpt").found);
     const testsupport::Fifo fifo(folder + "/pipe.mpt");  // refused at once, not waited on
     EXPECT_EQ(waypoint::DownloadWaypointFile(idle, fifo.Path(), none.Callbacks()).status, St::kCannotOpenFile);
+    EXPECT_FALSE(fifo.Blocked());
     std::filesystem::remove_all(folder);
 }
 

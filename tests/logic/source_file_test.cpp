@@ -39,4 +39,5 @@ TEST(SourceFileTest, OnlyRegularFilesAreOpenedAndNothingWaitsOnAFifo) {
     CStdioFileEx text;
     EXPECT_FALSE(text.Open(fifo.Path(), CStdioFile::modeRead));
     EXPECT_FALSE(CStdioFileEx::IsFileUnicode(fifo.Path()));
+    EXPECT_FALSE(fifo.Blocked());
 }
