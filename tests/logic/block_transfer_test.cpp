@@ -13,7 +13,6 @@
 #include <map>
 #include <random>
 
-#include "Fifo.h"
 #include "FakeSerial.h"
 #include "PhotoFiles.h"  // ReadBytes, WriteBytes
 #include "device/SerialLink.h"
@@ -340,9 +339,8 @@ TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     EXPECT_TRUE(none.line.tried.empty());
     EXPECT_EQ(none.statuses, (Strings{"Waiting for Starting...", r.text}));
     EXPECT_FALSE(waypoint::ReadWaypointFileInfo(folder + "/missing.mpt").found);
-    const testsupport::Fifo fifo(folder + "/pipe.mpt");  // refused at once, not waited on
-    EXPECT_EQ(waypoint::DownloadWaypointFile(idle, fifo.Path(), none.Callbacks()).status, St::kCannotOpenFile);
-    EXPECT_FALSE(fifo.Blocked());
+    ::mkfifo((folder + "/pipe.mpt").c_str(), 0600);  // refused, never waited on
+    EXPECT_EQ(waypoint::DownloadWaypointFile(idle, folder + "/pipe.mpt", none.Callbacks()).status, St::kCannotOpenFile);
     std::filesystem::remove_all(folder);
 }
 

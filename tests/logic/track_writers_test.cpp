@@ -6,6 +6,7 @@
 // comparing (review the diff before committing it).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <bit>
@@ -280,6 +281,9 @@ TEST(TrackConversionTest, RefusesWhatWouldLoseDataAndReportsEachFormat) {
     r = ConvertTrackLog((dir / "none.trl").string(), {true, false, false, false}, 13);
     EXPECT_EQ(r.source, SourceStatus::Unreadable);
     EXPECT_EQ(r.Output(TrackFormat::Text).status, OutputStatus::NotWrittenSourceFailed);
+    ::mkfifo((dir / "pipe.trl").c_str(), 0600);  // refused, never waited on
+    r = ConvertTrackLog((dir / "pipe.trl").string(), {true, false, false, false}, 13);
+    EXPECT_NE(FormatMessage(TrackFormat::Text, r.Output(TrackFormat::Text), r).find("(not a regular file)"), std::string::npos);
     r = ConvertTrackLog((dir / "abc").string(), {true, false, false, false}, 13);
     EXPECT_EQ(r.source, SourceStatus::NameTooShort);
     EXPECT_FALSE(fs::exists(dir / ".txt"));

@@ -78,13 +78,13 @@ TEST_F(TrackLogSettingsTest, UnitToggleConvertsOnceAndShowsTheUnit) {
     EXPECT_EQ(model.SelectFoot("2"), "6");
     // A distance whose other unit does not fit an int is refused: the unit
     // stays and the edit shows the staged distance again.
-    struct Step { bool toFeet; const char* typed; const char* shown; const char* unit; };
-    for (const Step& step : {Step{false, "654720624", "199609946", "Meter"}, Step{true, "654720624", "2147483646", "Foot"},
-                             Step{false, "99999999999", "2147483646", "Foot"}, Step{false, "-2147483647", "2147483646", "Foot"},
-                             Step{false, "100", "30", "Meter"}, Step{true, "999999999", "30", "Meter"}}) {
-        EXPECT_EQ(step.toFeet ? model.SelectFoot(step.typed) : model.SelectMeter(step.typed), step.shown) << step.typed;
-        EXPECT_STREQ(model.UnitLabel(), step.unit) << step.typed;
+    std::string shown;
+    for (auto [feet, typed] : {std::pair{0, "654720624"}, {1, "654720624"}, {0, "99999999999"}, {0, "-2147483647"},
+                               {0, "100"}, {1, "999999999"}}) {
+        shown += feet ? model.SelectFoot(typed) : model.SelectMeter(typed);
+        shown += model.UnitLabel() + std::string(" ");
     }
+    EXPECT_EQ(shown, "199609946Meter 2147483646Foot 2147483646Foot 2147483646Foot 30Meter 30Meter ");
     EXPECT_FALSE(model.ApplyAll("10", "654720625", sender));
     EXPECT_EQ(model.DistanceText(), "30");
     EXPECT_TRUE(port.written.empty());
