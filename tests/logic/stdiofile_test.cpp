@@ -1,8 +1,6 @@
 // Unicode and 8-bit text files.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>

@@ -5,7 +5,6 @@
 // conversion at a time), and the program's own writer.
 #include <QApplication>
 #include <QTimer>
-#include <sys/stat.h>
 #include <cstring>
 #include <future>
 #include <thread>

@@ -136,15 +136,12 @@ TEST_F(TrackLogPageTest, FailuresAreReportedNeverShownAsSuccess) {
     ASSERT_EQ(w.ui.MessageTexts().size(), 1u);
     EXPECT_NE(w.ui.MessageTexts()[0].find("no-such-folder"), std::string::npos);
 
-    // A read-out whose file cannot be put in place (its name became a folder
-    // meanwhile) could not be written.
+    // A read-out whose file cannot be put in place (its name became a folder) could not be written.
     testsupport::RunWithFile(*page, w.ui, dir / "taken.trl", {kUpload}, false);
     std::filesystem::create_directories(std::string(dir / "taken.trl") + "/inside");
     ASSERT_TRUE(testsupport::FinishWorker(*page));
     EXPECT_EQ(Text(kStatus), "Cannot write the output file.");
-    target->SetOptions({.logData = ThreeBlocks()});
     w.device->ClearTranscript();
-
     // Clear sends nothing to the logger, so it clears nothing and says so.
     page->SendCommand(kClear);
     ASSERT_TRUE(testsupport::FinishWorker(*page));
