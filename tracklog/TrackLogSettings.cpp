@@ -138,8 +138,7 @@ TrackLogSettings::TrackLogSettings() {
 }
 
 bool TrackLogSettings::LoadFromDeviceReply(std::span<const std::uint8_t> reply) {
-    if (reply.size() < 11 || ReadU32(reply.data() + 2) > 0x7FFFFFFFu ||
-        ReadU32(reply.data() + 6) > static_cast<std::uint32_t>(kMaxDistanceMetres)) {
+    if (reply.size() < 11) {
         return false;
     }
     loadedEnable = reply[0];

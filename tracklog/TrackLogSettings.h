@@ -177,8 +177,8 @@ public:
     TrackLogSettings();
 
     // LoadSettings source 0: the 11-byte settings reply (switch, log mode,
-    // interval 32-bit LE, distance 32-bit LE, record mode); false (nothing
-    // loaded) when fewer than 11 bytes came or a value is beyond its limit. Source 1: the staged values. Source 2: the defaults.
+    // interval 32-bit LE, distance 32-bit LE, record mode); false when fewer
+    // than 11 bytes came. Source 1: the staged values. Source 2: the defaults.
     bool LoadFromDeviceReply(std::span<const std::uint8_t> reply);
     void LoadFromStaged();
     void LoadDefaults();
