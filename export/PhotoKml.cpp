@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "export/GpsTagWriter.h"
+#include "export/TrackWriters.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
+#include "support/SourceFile.h"
 #include "support/StdioFileEx.h"
 #include "tracklog/TrackLogRecord.h"
 
@@ -285,13 +287,18 @@ std::string AsctimeText(std::int64_t t) {
 void ReadTrackAndMatchPhotos(PhotoLinkState& state, const std::string& sourcePath) {
     state.trackPoints.clear();
     state.pointNames.clear();
-    if (std::FILE* file = std::fopen(sourcePath.c_str(), "rbe")) {
+    if (std::FILE* file = OpenSourceStream(sourcePath)) {
         TrackLogRecordBytes record{};
         while (std::fread(record.data(), 1, record.size(), file) == record.size()) {
             if (!RecordChecksumValid(record)) {
                 continue;
             }
+            // The same records as the track writers take: a time below 2^31,
+            // finite numbers, a place on the globe.
             const TrackLogRecord decoded = DecodeTrackLogRecord(record);
+            if (!track_writers::IsWritableRecord(decoded)) {
+                continue;
+            }
             state.trackPoints.push_back(
                 {decoded.longitude, decoded.latitude, decoded.height, decoded.utcTime});
             state.pointNames.push_back(AsctimeText(decoded.utcTime));

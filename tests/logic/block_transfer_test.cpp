@@ -339,6 +339,8 @@ TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     EXPECT_TRUE(none.line.tried.empty());
     EXPECT_EQ(none.statuses, (Strings{"Waiting for Starting...", r.text}));
     EXPECT_FALSE(waypoint::ReadWaypointFileInfo(folder + "/missing.mpt").found);
+    ::mkfifo((folder + "/pipe.mpt").c_str(), 0600);  // refused, never waited on
+    EXPECT_EQ(waypoint::DownloadWaypointFile(idle, folder + "/pipe.mpt", none.Callbacks()).status, St::kCannotOpenFile);
     std::filesystem::remove_all(folder);
 }
 

@@ -129,6 +129,13 @@ TEST_F(PhotoKmlTest, CalibrationSinglePointNoTrack) {
     state_.calibrationSeconds = 0;
     text = BuildPhotoKml(state_, Track({{kT0 + 2, 22.5f, 120.25f, 12.5f}}), false);
     EXPECT_NE(text.find("2008\r\n</name>\r\n<styleUrl>\r\n#styleMap_TLP_Start\r\n"), std::string::npos);
+    // Records the track writers skip (NaN, infinity, off the globe, 2^31 s) are no points.
+    text = BuildPhotoKml(state_, Track({{kT0 + 1, __builtin_nanf(""), 1, 1}, {kT0 + 1, 1, __builtin_inff(), 1},
+                                        {kT0 + 1, 1, 180.5f, 1}, {0x80000000u, 1, 1, 1}, {kT0 + 2, 22.5f, 120, 12}}),
+                         false);
+    EXPECT_EQ(state_.trackPoints.size() + text.find("nan") + text.find("inf"), 1 + 2 * std::string::npos);
+    ::mkfifo((dir_ / "pipe.trl").c_str(), 0600);  // refused, never waited on, no points
+    EXPECT_EQ(BuildPhotoKml(state_, (dir_ / "pipe.trl").string(), false), BuildPhotoKml(state_, "", false));
     // No readable source: a whole document without points.
     text = BuildPhotoKml(state_, (dir_ / "missing.trl").string(), false);
     EXPECT_NE(text.find("<coordinates>\r\n</coordinates>\r\n</LineString>\r\n</MultiGeometry>\r\n</Placemark>\r\n"

@@ -76,6 +76,14 @@ TEST_F(TrackLogSettingsTest, UnitToggleConvertsOnceAndShowsTheUnit) {
     EXPECT_EQ(model.SelectFoot("100"), "328");
     EXPECT_EQ(model.SelectMeter("7"), "2");
     EXPECT_EQ(model.SelectFoot("2"), "6");
+    // A distance whose other unit does not fit an int is refused: the unit stays, the staged distance shows.
+    std::string shown;
+    for (const char* step : {"m654720624", "f654720624", "m99999999999", "m-2147483647", "m100", "f999999999"}) {
+        shown += (step[0] == 'f' ? model.SelectFoot(step + 1) : model.SelectMeter(step + 1)) + " ";
+        shown += model.UnitLabel();
+    }
+    EXPECT_EQ(shown, "199609946 Meter2147483646 Foot2147483646 Foot2147483646 Foot30 Meter30 Meter");
+    EXPECT_FALSE(model.ApplyAll("10", "654720625", sender) || model.DistanceText() != "30" || !port.written.empty());
 }
 
 TEST_F(TrackLogSettingsTest, ApplySendsOnlyWhatChangedWithExactSentences) {
