@@ -1,6 +1,5 @@
 #include "export/GpsTagWriter.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
+#include "support/SourceFile.h"
 
 namespace {
 
@@ -516,9 +516,9 @@ void WriteGpsToPhoto(const std::string& photoPath, const PhotoTrackPoint& point,
     }
     // Only the segments up to the end of the Exif segment are read; the
     // rest of the photo is copied behind the rebuilt segment unread.
-    const int source = ::open(photoPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int source = OpenSourceFile(photoPath);
     struct stat info {};
-    if (source < 0 || ::fstat(source, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (source < 0 || ::fstat(source, &info) != 0) {
         if (source >= 0) {
             ::close(source);
         }
