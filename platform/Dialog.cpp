@@ -450,6 +450,8 @@ void Dialog::HandleEnter() {
             break;
         }
     }
+    // A disabled default button ignores Enter, as it ignores a click.
+    if (QWidget* button = GetDlgItem(defaultId); button && !button->isEnabled()) return;
     Dispatch(defaultId, notify::kClicked);
 }
 

@@ -184,7 +184,8 @@ public:
     // Painting hook for minimised windows and the like; default does nothing.
     virtual void OnPaint() {}
 
-    // Keyboard routing as the window receives it (Enter, Esc).
+    // Keyboard routing as the window receives it: Enter clicks the focused
+    // button, else the default one (nothing while that one is disabled).
     void HandleEnter();
     void HandleEscape();
     void HandleCloseBox();
