@@ -112,7 +112,8 @@ public:
     // for "$PMTK010"; closes the port.
     WriteResult WriteBtMac(SentencePort& port);
 
-    enum class StepResult { kSent, kOutOfRange, kFinishSent, kPortClosed, kIdle };
+    // kBusy: refused by the page while a download runs; nothing sent.
+    enum class StepResult { kSent, kOutOfRange, kFinishSent, kPortClosed, kIdle, kBusy };
     // One step on an open port: the first call starts the stepping (state 1,
     // display text). While stepping: past the limit (or at
     // FF:FF:FF:FF:FF:FF, which has no next) ends it (status text

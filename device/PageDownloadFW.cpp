@@ -117,16 +117,18 @@ void CPageDownloadFW::OnButtonDownload() {
         platform::Ui().MessageBox(this, res::LoadString(firmware::kStringNoFile), title, platform::mb::kIconStop);
         return;
     }
-    // The run goes to the port the settings object names now, or nowhere.
-    if (!TakeSettingsPort()) {
-        platform::Ui().MessageBox(this, res::LoadString(firmware::kStringConnectFailed), title,
-                                  platform::mb::kIconStop);
-        return;
-    }
     tempPayloadPath = firmware::TempPayloadPath(firmwareFileFolder);
     if (update::ExtractFirmwarePayload(update::ImageMode::WithHeader, firmwareFilePath, tempPayloadPath) !=
         update::ImageStatus::Ok) {
         platform::Ui().MessageBox(this, res::LoadString(firmware::kStringBadFile), title, platform::mb::kIconStop);
+        return;
+    }
+    // The run goes to the port the settings object names now, or nowhere;
+    // the payload just written goes too then.
+    if (!TakeSettingsPort()) {
+        update::RemovePayloadFile(tempPayloadPath);
+        platform::Ui().MessageBox(this, res::LoadString(firmware::kStringConnectFailed), title,
+                                  platform::mb::kIconStop);
         return;
     }
     if (!downloadBusy.TryBegin()) return;
@@ -217,6 +219,7 @@ BluetoothAddressOps::WriteResult CPageDownloadFW::WriteBtMac() {
 }
 
 BluetoothAddressOps::StepResult CPageDownloadFW::WriteNextBtMac() {
+    if (downloadBusy.IsBusy()) return BluetoothAddressOps::StepResult::kBusy;
     SerialLinkPort port(*this, SerialLinkPort::CloseMode::kKeepName);
     return bluetooth_.WriteNextBtMac(port);
 }

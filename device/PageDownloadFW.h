@@ -8,10 +8,11 @@
 //
 // Download, on the user-interface thread:
 //   no file chosen              box 412 (caption 300, error icon), nothing locked
-//   no COM port 1..50 in the    box 413, nothing locked: the run never goes to
-//   settings object             the port number of an earlier run or to the
-//                               number the page starts with (8)
 //   CRC of the image wrong      box 415, nothing locked
+//   no COM port 1..50 in the    box 413, nothing locked, the payload removed:
+//   settings object             the run never goes to the port number of an
+//                               earlier run or to the number the page starts
+//                               with (8)
 //   otherwise                   payload to "<folder>/Orvik_FW_Temp.bin"; 1005,
 //                               1006 and the main window's buttons locked;
 //                               busy; library prepared; worker started
@@ -59,10 +60,12 @@ public:
 
     // --- Bluetooth address (operations without a caller in the window) ----
     // Read and write open the port the settings object names (refused, with
-    // nothing sent, when it names no COM port 1..50) and close it again.
+    // nothing sent, when it names no COM port 1..50 or a download runs) and
+    // close it again.
     bool ReadBtMac();
     BluetoothAddressOps::WriteResult WriteBtMac();
     // One step on the page's own port, which must be open (OpenPort).
+    // Refused (kBusy), like reading and writing, while a download runs.
     BluetoothAddressOps::StepResult WriteNextBtMac();
     BluetoothAddressOps& Bluetooth() { return bluetooth_; }
 

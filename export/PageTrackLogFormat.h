@@ -77,7 +77,7 @@ public:
     // empty when the name has no extension to replace or the type is unknown.
     static std::string MakeOutputFileName(std::string_view name, int type);
 
-    // The helpers of the writers, by the names the page has always had.
+    // The writers' helpers, reachable through the page as well.
     static bool FormatGprmc(std::string& out, float longitude, float latitude, std::uint32_t utcTime);
     static std::uint8_t NmeaChecksum(std::string_view sentence);
     static std::uint8_t RecordChecksum(std::span<const std::uint8_t, kTrackLogRecordSize> record);

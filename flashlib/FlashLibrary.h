@@ -18,7 +18,7 @@
 // the stand-in itself.
 //
 // The stand-in sits in a folder of its own but keeps the platform namespace:
-// to the program it is the platform's flash-download library.
+// the program reaches it as a service below itself, like the serial backend.
 #pragma once
 
 #include <atomic>

@@ -1,5 +1,5 @@
-// One COM port: a number from 1 to 50, as the device software names its
-// serial ports.
+// One COM port: a number from 1 to 50. The program names every serial port
+// this way, whatever the device file behind it.
 //
 // A port has three spellings:
 //   Name()          "COM12"       the combo, the settings object, the lists
@@ -35,9 +35,9 @@ public:
     // after. Anything else is none.
     static std::optional<ComPort> Parse(std::string_view name);
     // The port named by the last parenthesised group of a friendly name that
-    // holds exactly a port name. Windows appends the port to the driver's
-    // text, and the text in front of it may come from the device itself
-    // (a USB product string): a "(COM1)" or "(rev 2)" in that text must
+    // holds exactly a port name. The port list appends the port to the
+    // driver's text, and the text in front of it may come from the device
+    // itself (a USB product string): a "(COM1)" or "(rev 2)" in that text must
     // neither move the port nor hide it.
     static std::optional<ComPort> FromFriendlyName(std::string_view friendlyName);
 

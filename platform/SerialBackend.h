@@ -1,4 +1,4 @@
-// The serial-port layer in place of the platform's communications API:
+// The serial-port layer below the program's serial port and its tests:
 // a backend opens a port by name and hands back a channel to it.
 #pragma once
 

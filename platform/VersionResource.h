@@ -1,7 +1,7 @@
-// Version information in place of the platform's version resources: a
-// version block in the documented binary form (fixed file-info block, string
-// tables, translation table), embedded in a program at build time behind a
-// marker, and the size / read / query operations on it.
+// Version information of the program: a version block in the documented
+// binary form (fixed file-info block, string tables, translation table),
+// embedded in a program at build time behind a marker, and the size / read /
+// query operations on it.
 #pragma once
 
 #include <cstdint>

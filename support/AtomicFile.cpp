@@ -19,6 +19,17 @@ std::string Folder(const std::string& path) {
 
 std::atomic<unsigned> tempCounter{0};
 
+// Whether the user may write the file of path (st, from lstat) in place: the
+// effective ids pass the access check, and the file has a write bit at all.
+// The superuser passes every access check, so for it a file that nobody may
+// write (0444) counts as read-only, as text editors treat it.
+bool UserMayWrite(const std::string& path, const struct stat& st) {
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) {
+        return false;
+    }
+    return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 }  // namespace
 
 AtomicFile::~AtomicFile() { Abandon(); }
@@ -35,8 +46,16 @@ bool AtomicFile::Open(const std::string& path, int* error) {
         return fail(EISDIR);
     }
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    const bool exists = ::lstat(path.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
         return fail(EISDIR);
+    }
+    // A link standing at the name is replaced like anything else that is no
+    // regular file; a regular file is the user's, and replacing it must not
+    // do what writing it in place could not.
+    const bool replacing = exists && S_ISREG(st.st_mode);
+    if (replacing && !UserMayWrite(path, st)) {
+        return fail(EACCES);
     }
     const std::string folder = Folder(path);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -49,16 +68,27 @@ bool AtomicFile::Open(const std::string& path, int* error) {
             }
             return fail(errno);
         }
-        stream_ = ::fdopen(fd, "wb");
-        if (stream_ == nullptr) {
+        // Owner and group first: changing them clears set-id bits, which the
+        // mode then puts back.
+        if (replacing && ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+            // EPERM: the process may not give the file away; it stays ours.
+        }
+        std::FILE* stream = nullptr;
+        if (!replacing || ::fchmod(fd, st.st_mode & 07777) == 0) {
+            stream = ::fdopen(fd, "wb");
+        }
+        if (stream == nullptr) {
             const int e = errno;
             ::close(fd);
             ::unlink(temp.c_str());
             return fail(e);
         }
+        stream_ = stream;
         target_ = path;
         temp_ = std::move(temp);
         failed_ = false;
+        error_ = 0;
+        replacing_ = replacing;
         return true;
     }
     return fail(EEXIST);
@@ -68,25 +98,43 @@ bool AtomicFile::Write(const void* data, std::size_t size) {
     if (stream_ == nullptr) {
         return false;
     }
-    if (size != 0 && std::fwrite(data, 1, size, stream_) != size) {
+    if (size != 0 && std::fwrite(data, 1, size, stream_) != size && !failed_) {
         failed_ = true;
+        error_ = errno != 0 ? errno : EIO;
     }
     return !failed_;
 }
 
 bool AtomicFile::Commit() {
     if (stream_ == nullptr) {
+        errno = EBADF;
         return false;
     }
-    bool ok = !failed_ && std::fflush(stream_) == 0;
-    ok = std::fclose(stream_) == 0 && ok;
+    int e = failed_ ? error_ : 0;
+    auto step = [&e](bool ok) {
+        if (!ok && e == 0) {
+            e = errno != 0 ? errno : EIO;
+        }
+    };
+    // A write through Stream() that failed leaves the stream's error mark.
+    if (e == 0 && std::ferror(stream_)) {
+        e = EIO;
+    }
+    step(std::fflush(stream_) == 0);
+    if (replacing_ && e == 0) {
+        step(::fsync(::fileno(stream_)) == 0);
+    }
+    step(std::fclose(stream_) == 0);
     stream_ = nullptr;
-    ok = ok && ::rename(temp_.c_str(), target_.c_str()) == 0;
-    if (!ok) {
+    if (e == 0) {
+        step(::rename(temp_.c_str(), target_.c_str()) == 0);
+    }
+    if (e != 0) {
         ::unlink(temp_.c_str());
     }
     temp_.clear();
-    return ok;
+    errno = e;
+    return e == 0;
 }
 
 void AtomicFile::Abandon() {
@@ -107,7 +155,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view bytes, int* e
     }
     if (!file.Write(bytes) || !file.Commit()) {
         if (error != nullptr) {
-            *error = EIO;
+            *error = errno != 0 ? errno : EIO;
         }
         return false;
     }

@@ -8,6 +8,14 @@
 // target keeps its old contents; an AtomicFile that is destroyed or abandoned
 // without a Commit removes its new file and leaves nothing behind.
 //
+// A regular file that is replaced keeps what made it the user's file: its
+// permission bits, and its owner and group where the process may set them.
+// A file the user could not write in place is not replaced either: Open
+// refuses it with EACCES. The new contents of a replaced file reach the disk
+// (fsync) before the rename, so a crash leaves the old contents or the new
+// ones, never neither; a new file is not synced, so writing thousands of new
+// files stays quick.
+//
 // SafeFileNamePart makes a text usable as part of a file name inside a chosen
 // folder: path separators become '_' and ".." cannot survive, so a name built
 // from device or user text never leaves that folder.
@@ -25,14 +33,16 @@ public:
     AtomicFile& operator=(const AtomicFile&) = delete;
 
     // Creates the new file beside path. False (with errno-style error) when
-    // the folder cannot take it or path names a folder.
+    // the folder cannot take it, path names a folder (EISDIR) or a regular
+    // file there may not be written (EACCES).
     bool Open(const std::string& path, int* error = nullptr);
     bool IsOpen() const { return stream_ != nullptr; }
     // The stream to write to while open (binary).
     std::FILE* Stream() const { return stream_; }
     bool Write(const void* data, std::size_t size);
     bool Write(std::string_view text) { return Write(text.data(), text.size()); }
-    // Flushes, closes and renames into place. False when anything failed;
+    // Flushes, syncs a replacement, closes and renames into place. False
+    // (errno set) when anything failed, a write through Stream() included;
     // the new file is removed then and the target is unchanged.
     bool Commit();
     // Removes the new file; the target is unchanged.
@@ -45,6 +55,8 @@ private:
     std::string target_;
     std::string temp_;
     bool failed_ = false;
+    int error_ = 0;           // errno of the first failed write
+    bool replacing_ = false;  // a regular file stands at the target
 };
 
 // Writes bytes to path through an AtomicFile.

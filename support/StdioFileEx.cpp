@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -58,22 +57,10 @@ CStdioFile::~CStdioFile() {
 bool CStdioFile::Finish() {
     std::FILE* stream = stream_;
     stream_ = nullptr;
-    const bool closed = std::fclose(stream) == 0;
-    int error = closed ? 0 : errno;
-    if (tempPath_.empty()) {
-        errno = error;
-        return closed;
+    if (afresh_.IsOpen()) {
+        return afresh_.Commit();  // errno set on failure
     }
-    const bool renamed = closed && ::rename(tempPath_.c_str(), path_.c_str()) == 0;
-    if (!renamed) {
-        if (closed) {
-            error = errno;
-        }
-        ::unlink(tempPath_.c_str());
-    }
-    tempPath_.clear();
-    errno = error;
-    return renamed;
+    return std::fclose(stream) == 0;
 }
 
 bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileException* error) {
@@ -110,41 +97,27 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
             osFlags |= O_TRUNC;
         }
     }
-    // Written afresh: a new file beside the name, renamed into place on close.
-    std::string tempPath;
-    int fd = -1;
+    std::FILE* stream = nullptr;
     if ((openFlags & kAccessMask) == modeWrite && (osFlags & O_TRUNC)) {
-        struct stat target {};
-        if (::lstat(fileName.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
-            return fail(EISDIR);
+        // Written afresh: a new file beside the name, renamed into place on close.
+        int code = 0;
+        if (!afresh_.Open(fileName, &code)) {
+            return fail(code);
         }
-        const std::size_t slash = fileName.find_last_of('/');
-        const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : fileName.substr(0, slash));
-        static std::atomic<unsigned> counter{0};
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            tempPath = folder + "/.pellora-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".tmp";
-            fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST) {
-                break;
-            }
-        }
+        stream = afresh_.Stream();
     } else {
-        fd = ::open(fileName.c_str(), osFlags, 0666);
-    }
-    if (fd < 0) {
-        return fail(errno);
-    }
-    std::FILE* stream = ::fdopen(fd, mode);
-    if (!stream) {
-        const int code = errno;
-        ::close(fd);
-        if (!tempPath.empty()) {
-            ::unlink(tempPath.c_str());
+        const int fd = ::open(fileName.c_str(), osFlags, 0666);
+        if (fd < 0) {
+            return fail(errno);
         }
-        return fail(code);
+        stream = ::fdopen(fd, mode);
+        if (!stream) {
+            const int code = errno;
+            ::close(fd);
+            return fail(code);
+        }
     }
     stream_ = stream;
-    tempPath_ = std::move(tempPath);
     textMode_ = (openFlags & typeBinary) == 0;
     path_ = fileName;
     return true;
@@ -154,12 +127,12 @@ void CStdioFile::Abandon() {
     if (!stream_) {
         return;
     }
-    std::fclose(stream_);
-    stream_ = nullptr;
-    if (!tempPath_.empty()) {
-        ::unlink(tempPath_.c_str());
-        tempPath_.clear();
+    if (afresh_.IsOpen()) {
+        afresh_.Abandon();
+    } else {
+        std::fclose(stream_);
     }
+    stream_ = nullptr;
 }
 
 void CStdioFile::Close() {

@@ -21,6 +21,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/AtomicFile.h"
+
 // Thrown by the file classes on a failed open (opening constructor), write,
 // seek or close. osError is the errno value.
 class CFileException : public std::runtime_error {
@@ -60,10 +62,11 @@ public:
     // written. Closing a closed file does nothing.
     //
     // A file opened to be created and written afresh (modeCreate with
-    // modeWrite, without modeNoTruncate) is written to a new file beside the
-    // name and put in place by rename when it is closed, so a link standing
-    // at the name is replaced, never written through, and a failed write
-    // leaves the old file as it was.
+    // modeWrite, without modeNoTruncate) is written through an AtomicFile:
+    // a new file beside the name, put in place by rename when it is closed,
+    // so a link standing at the name is replaced, never written through, a
+    // failed write leaves the old file as it was, and a replaced file keeps
+    // its mode and owner. A file the user may not write fails to open.
     virtual void Close();
     // Closes without putting a file written afresh in place: its new file is
     // removed and whatever stood at the name stays. Other files just close.
@@ -101,7 +104,7 @@ private:
     std::FILE* stream_ = nullptr;
     bool textMode_ = false;
     std::string path_;
-    std::string tempPath_;  // the new file while one is written afresh
+    AtomicFile afresh_;  // open while a file is written afresh
 };
 
 class CStdioFileEx : public CStdioFile {

@@ -6,9 +6,9 @@
 // them to and from seconds since 1970 and formats them as text.
 //
 // The "registry" is a small key-value store kept in memory for the length of
-// a run (nothing is persisted): values live under a root key and a key path,
-// with the same key-path and value-name rule as the registry of the platform
-// the program was first written for.
+// a run (nothing is persisted): values live under a root key and a key path
+// of names separated by "\"; key paths and value names compare without
+// regard to ASCII case, so a page may spell a name in any case.
 #pragma once
 
 #include <array>
@@ -28,7 +28,8 @@ using DeviceDate = std::array<std::uint8_t, 6>;
 enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users, CurrentConfig };
 
 // Error codes that a failed registry operation leaves as the thread's last
-// error (CTool::GetLastRegError), numbered as on the original platform.
+// error (CTool::GetLastRegError): absent key or value, value of the other
+// type, text too long for the read buffer.
 constexpr std::uint32_t kRegErrorSuccess = 0;
 constexpr std::uint32_t kRegErrorFileNotFound = 2;
 constexpr std::uint32_t kRegErrorInvalidData = 13;

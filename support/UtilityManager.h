@@ -75,6 +75,7 @@ extern std::atomic<int> portLinked;
 extern std::atomic<CPageDeviceSetting*> devicePageInstance;
 extern std::atomic<CPageDownloadFW*> downloadPageInstance;
 
-// Themed tab-page backgrounds exist only on the platform the program was first
-// written for; here there is nothing to enable.
+// Pages call this where they are set up to ask for themed tab-page
+// backgrounds. The Qt style already draws page backgrounds to match the tab
+// control, so there is nothing to enable.
 void EnableDialogTheme(void* window);

@@ -19,8 +19,8 @@
 //
 // Output modes of a read-out: 0 the raw data bytes (".trl"), 1 one text line
 // per record (".txt"), 2 a KML document written after the last block
-// (".kml"). The text and KML outputs are written as the device software has
-// always written them, in text mode: every LF goes to the file as CR LF, so
+// (".kml"). The text and KML outputs are written in text mode: every LF goes
+// to the file as CR LF, so
 // the KML declaration line ends CR LF, the document's own lines (CR LF in
 // the document) end CR CR LF and each name's time text ends CR LF.
 //
@@ -91,8 +91,8 @@ private:
 std::size_t DecodeTrackRecords(std::span<const std::uint8_t, kBlockLogBlockBytes> block, std::int64_t offset,
                                std::int64_t totalSize, int outputMode, BlockLogStore& store, std::string& textOut);
 
-// The KML document of the store, as the device software writes it through
-// its XML document class: declaration line, then one element per line.
+// The KML document of the store, built with the XML document class
+// (support/Markup.h): declaration line, then one element per line.
 // LF line ends of the declaration and the time texts, CR LF of the document
 // (before text mode).
 std::string BuildBlockLogKml(const BlockLogStore& store);

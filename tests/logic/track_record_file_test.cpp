@@ -2,18 +2,32 @@
 // files written in place without going through what stood there.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
+#include "TempDir.h"
 #include "tracklog/TrackLogRecord.h"
 
 namespace fs = std::filesystem;
+
+// The fsyncs of this test program: how many, and the size of the last file.
+static std::atomic<int> syncs{0};
+static std::atomic<off_t> lastSyncedSize{0};
+extern "C" int fsync(int fd) {
+    static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"));
+    struct stat st {};
+    lastSyncedSize = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+    ++syncs;
+    return real(fd);
+}
 
 TEST(TrackLogRecordTest, WorkedVector) {
     // 2024-06-01 12:00:00Z, 35.5, 139.25, 100.0
@@ -53,6 +67,35 @@ TEST(AtomicFileTest, ReplacesALinkInsteadOfWritingThroughIt) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);
     EXPECT_FALSE(WriteFileAtomically(dir.string(), "x"));
     fs::remove_all(dir);
+}
+
+// A replaced file keeps mode and owner (where the process may give it away) and is
+// synced before it is put in place; a new file is not; a read-only one is refused.
+TEST(AtomicFileTest, ReplacedFilesKeepModeAndOwnerAndAreSynced) {
+    testsupport::TempDir dir;
+    const std::string path = dir.Folder() + "track.trl";
+    const bool root = ::geteuid() == 0;  // only root may give a file away
+    const struct { mode_t mode; bool written; } kCases[] = {  // mode 0: no file there
+        {0, true}, {0600, true}, {0755, true}, {0444, false}, {0400, false}};
+    for (const auto& c : kCases) {
+        fs::remove(path);
+        if (c.mode != 0) {
+            std::ofstream(path) << "old";
+            ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+            if (root) { ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0); }
+        }
+        syncs = 0, lastSyncedSize = 0;
+        EXPECT_EQ(WriteFileAtomically(path, "new contents"), c.written) << c.mode;
+        struct stat st {};
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, c.written ? 12 : 3);
+        const int synced = c.written && c.mode != 0 ? 1 : 0;  // replaced: synced whole
+        EXPECT_EQ(std::make_pair(syncs.load(), lastSyncedSize.load()), std::make_pair(synced, off_t{12} * synced));
+        if (c.mode == 0) continue;
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        if (root) { EXPECT_EQ(std::make_pair(st.st_uid, st.st_gid), std::make_pair(4321u, 4322u)); }
+    }
+    EXPECT_EQ(testsupport::ReadFolder(dir.path).size(), 1u);  // no new file left behind
 }
 
 TEST(AtomicFileTest, NamePartsStayInsideTheFolder) {

@@ -27,6 +27,8 @@ using namespace dialog147;
 
 namespace {
 
+// The program's folder, where the build wrote the download agents.
+const std::string kProgramFolder = fs::path(PELLORA_UPDATE_PATH).parent_path().string();
 // A firmware image with its header, in a fresh folder beside the flash files.
 struct FirmwareFiles {
     testsupport::TempFolder dir{"pellora-fw"};
@@ -62,8 +64,8 @@ TEST_F(FirmwarePageTest, RefusesWithoutFileImageOrPortAndLocksNothing) {
     fw->SendCommand(kDownload);  // no file chosen
     const std::string bad = testsupport::WriteZep(files.folder, "bad.bin", {}, files.payload);
     fs::resize_file(bad, fs::file_size(bad) - 1);  // the CRC no longer matches
-    Download(fw, ui, bad, false);
     theUtility.SetPort("", 115200, 0);  // no COM port: never the page's 8 or an earlier one
+    Download(fw, ui, bad, false);       // the file is judged first
     Download(fw, ui, files.image, false);
     ASSERT_EQ(ui.MessageTexts(), (std::vector<std::string>{res::LoadString(412), res::LoadString(415),
                                                            res::LoadString(413)}));
@@ -107,6 +109,7 @@ TEST_F(FirmwarePageTest, BusyFromDownloadToTheWorkersEndAndTheWindowStaysOpen) {
     window->GetWidget()->close();
     EXPECT_TRUE(window->IsWindowVisible());
     fw->SendCommand(kDownload);  // a second Download while busy starts nothing
+    EXPECT_EQ(fw->WriteNextBtMac(), BluetoothAddressOps::StepResult::kBusy);
     release = true;
     ASSERT_TRUE(testsupport::FinishWorker(*fw));
     EXPECT_EQ(library.Runs().size(), 1u);
@@ -148,7 +151,7 @@ protected:
         target = std::make_unique<sim::FlashTarget>(*sim.device, options);
         sim.StartWindow();
         fw = sim.window->FirmwarePage();
-        fw->Flash().SetProgramFolder(files.folder);
+        fw->Flash().SetProgramFolder(kProgramFolder);
         sim.Connect();
         ASSERT_TRUE(fw->IsDlgItemEnabled(kDownload));
     }
