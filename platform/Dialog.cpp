@@ -415,6 +415,10 @@ void Dialog::PostToUi(std::function<void()> fn) {
     QMetaObject::invokeMethod(target, std::move(fn), Qt::QueuedConnection);
 }
 
+void Dialog::PostToUiLater(int ms, std::function<void()> fn) {
+    if (widget_) QTimer::singleShot(ms, widget_.data(), std::move(fn));
+}
+
 void Dialog::SetTimer(int id, int ms) {
     if (!widget_) return;
     QPointer<QTimer>& slot = timers_[id];

@@ -164,6 +164,8 @@ public:
     // Runs a function on the UI thread while the window exists; safe from any
     // thread. Workers use this for every control update.
     void PostToUi(std::function<void()> fn);
+    // The same after ms milliseconds; called on the UI thread.
+    void PostToUiLater(int ms, std::function<void()> fn);
 
     // Timers: OnTimer(id) every ms milliseconds until killed.
     void SetTimer(int id, int ms);

@@ -68,11 +68,18 @@ std::string_view ReplyText(const char* reply, std::size_t room) {
 
 CPageMTKTracklogSetting::CPageMTKTracklogSetting()
     : CPage(res::Template143()),
-      statusLines_([this](std::function<void()> fn) { PostToUi(std::move(fn)); },
-                   [this](std::vector<std::string>& lines) {
-                       if (fileStatusDialog) fileStatusDialog->AddLines(lines);
-                   },
-                   kStatusLinesPerHandOff) {
+      statusLines_(
+          [this](int delayMs, std::function<void()> fn) {
+              if (delayMs > 0) {
+                  PostToUiLater(delayMs, std::move(fn));
+              } else {
+                  PostToUi(std::move(fn));
+              }
+          },
+          [this](std::vector<std::string>& lines) {
+              if (fileStatusDialog) fileStatusDialog->AddLines(lines);
+          },
+          kStatusLinesPerHandOff, kStatusLinesPauseMs) {
     using platform::notify::kClicked;
     OnNotify(kEnableRecording, kClicked, [this] { OnCheckEnableRecording(); });
     OnNotify(kRead, kClicked, [this] { OnButtonRead(); });
@@ -516,6 +523,8 @@ void CPageMTKTracklogSetting::WriteUploadFiles(const std::string& folder, bool w
     } else {
         logDecoder.ConvertTrlToKml(*this);
     }
+    // The last lines need not wait for the pause between hand-offs.
+    PostToUi([this] { statusLines_.Flush(); });
 }
 
 void CPageMTKTracklogSetting::OnButtonUpload() {

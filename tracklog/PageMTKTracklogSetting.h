@@ -167,8 +167,10 @@ private:
     std::optional<std::uint32_t> QueryOption(int item, bool hex, bool retry);
 
     // The worker's status lines, on their way to the file-status dialog on
-    // the UI thread, a bounded batch per hand-off.
+    // the UI thread: a bounded batch per hand-off, hand-offs at least a pause
+    // apart.
     static constexpr std::size_t kStatusLinesPerHandOff = 256;
+    static constexpr int kStatusLinesPauseMs = 20;
     platform::UiBatchQueue<std::string> statusLines_;
 
     // File-status dialogs whose OK asked for their end; freed on the UI
