@@ -1,9 +1,5 @@
 #include "export/ExifDateTime.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -11,6 +7,7 @@
 
 #include "export/ExifTiff.h"
 #include "support/ProcessZone.h"
+#include "support/SourceFile.h"
 
 namespace {
 
@@ -171,18 +168,8 @@ void ReadExifDateTime(const std::string& path, std::int64_t& captureTime, int& f
     captureTime = 0;
     failed = 0;
     message.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return Fail(captureTime, failed, message, kNotFileText);
-    }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
-        return Fail(captureTime, failed, message, kNotFileText);
-    }
-    FileSource source{::fdopen(fd, "rb")};
+    FileSource source{OpenSourceStream(path)};
     if (source.file == nullptr) {
-        ::close(fd);
         return Fail(captureTime, failed, message, kNotFileText);
     }
     const auto segment = exif::FindExifSegment(&ReadFile, &source);

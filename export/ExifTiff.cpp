@@ -37,7 +37,9 @@ std::optional<ExifSegment> FindExifSegment(ByteSource source, void* context) {
         if ((code != 0xE0 && code != 0xE1) || length < 2) {
             return std::nullopt;
         }
-        if (code == 0xE1 && got >= 5 && head[4] == 'E') {
+        // Only the whole identifier marks the Exif segment; any other APP1
+        // (XMP, or a segment whose name merely starts like it) is passed by.
+        if (code == 0xE1 && got == sizeof head && std::memcmp(head + 4, kExifIdentifier, 6) == 0) {
             // The TIFF header must fit: "Exif\0\0" and 8 header bytes.
             if (length < 2 + 6 + 8) {
                 return std::nullopt;

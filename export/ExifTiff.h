@@ -20,8 +20,9 @@
 // thumbnail, whose JPEG bytes start at the offset of tag 0x0201.
 //
 // FindExifSegment walks the segments the way both photo operations do: only
-// APP0 segments and APP1 segments that are not Exif may stand before the Exif
-// segment; any other segment first means the photo is "Not EXIF format.".
+// APP0 segments and APP1 segments that are not Exif (identifier other than
+// "Exif\0\0") may stand before the Exif segment; any other segment first
+// means the photo is "Not EXIF format.".
 //
 // Everything here is plain C++ without state; TiffView never reads outside
 // the bytes it was given.
@@ -36,6 +37,8 @@
 namespace exif {
 
 inline constexpr const char* kNotExifText = "Not EXIF format.";
+// The 6 identifier bytes that open the Exif APP1 segment's body.
+inline constexpr char kExifIdentifier[] = "Exif\0";  // and the array's own NUL
 
 inline constexpr std::uint16_t kTagMake = 0x010F;
 inline constexpr std::uint16_t kTagThumbnailOffset = 0x0201;  // JPEGInterchangeFormat

@@ -33,53 +33,157 @@ struct Block {
 struct Layout {
     std::vector<std::size_t> offsetFields;  // TIFF offsets of 32-bit offsets to move
     std::vector<Block> blocks;              // every structure and value referred to
-    std::optional<std::size_t> exifIfd;
-    std::optional<std::size_t> interopIfd;
-    std::optional<IfdEntry> make;
+    std::optional<std::size_t> exifIfd;     // from IFD0
+    std::optional<IfdEntry> make;           // from IFD0
     std::optional<IfdEntry> makerNote;
-    std::uint32_t ifd1 = 0;
+    std::size_t makerNoteBlock = 0;  // index in blocks, when stored elsewhere
+    std::size_t ifd0Before = 0;  // IFD0 entries whose tag sorts before GPSInfo
     bool gpsPresent = false;
 };
 
-enum class Walk { Ok, Outside };
+constexpr std::uint16_t kTagSubIfds = 0x014A;
+constexpr std::uint16_t kTagStripOffsets = 0x0111;
+constexpr std::uint16_t kTagTileOffsets = 0x0144;
+// More IFDs than any camera writes: the walk stops there.
+constexpr std::size_t kMaxIfds = 64;
 
-// Walks one IFD: records the IFD itself, every value stored elsewhere and
-// every offset field (values stored elsewhere and the pointer tags given).
-// onEntry sees each entry.
-template <typename OnEntry>
-Walk WalkIfd(const TiffView& tiff, std::size_t ifd, Layout& layout,
-             std::initializer_list<std::uint16_t> pointerTags, bool relocateNext, OnEntry onEntry) {
-    const auto count = tiff.U16(ifd);
-    if (!count || !tiff.Contains(ifd, 2 + std::uint64_t{*count} * kNewEntrySize + 4)) {
-        return Walk::Outside;
-    }
-    layout.blocks.push_back({ifd, 2 + std::uint64_t{*count} * kNewEntrySize + 4});
-    for (std::size_t i = 0; i < *count; ++i) {
-        const IfdEntry entry = *tiff.Entry(ifd + 2 + i * kNewEntrySize);
-        bool pointer = false;
-        for (std::uint16_t tag : pointerTags) {
-            pointer = pointer || entry.tag == tag;
-        }
-        if (entry.ValueIsOffset()) {
-            if (!tiff.Contains(entry.value, entry.ValueSize())) {
-                return Walk::Outside;
-            }
-            layout.blocks.push_back({entry.value, entry.ValueSize()});
-            layout.offsetFields.push_back(entry.position + 8);
-        } else if (pointer) {
-            if (entry.value >= tiff.Size()) {
-                return Walk::Outside;
-            }
-            layout.offsetFields.push_back(entry.position + 8);
-        }
-        onEntry(entry);
-    }
-    const std::size_t next = ifd + 2 + std::size_t{*count} * kNewEntrySize;
-    if (relocateNext && *tiff.U32(next) != 0) {
-        layout.offsetFields.push_back(next);
-    }
-    return Walk::Ok;
+bool PointsToIfd(std::uint16_t tag) {
+    return tag == exif::kTagExifIfd || tag == exif::kTagGpsIfd || tag == exif::kTagInteropIfd ||
+           tag == kTagSubIfds;
 }
+
+// Finds every structure of the TIFF tree that the copy moves: the IFDs
+// reached from IFD0 through next-IFD offsets (IFD1, IFD2, ...) and pointer
+// tags (Exif, GPS, Interop, sub-IFDs) in any of them, their values stored
+// elsewhere, the thumbnail, the MakerNote's IFD and its values, and every
+// offset field that points at one of them. An IFD reached twice is walked
+// once. What the pass cannot move (strip or tile offsets, an array of IFD
+// offsets, a second MakerNote) refuses the layout.
+class LayoutWalk {
+public:
+    LayoutWalk(const TiffView& tiff, Layout& layout) : tiff_(tiff), layout_(layout) {}
+
+    // Walks the queued IFDs, first ifd; null, or the failure text. With
+    // onlyThis the IFDs it leads to stay queued for the next call.
+    const char* Tree(std::optional<std::size_t> ifd, bool onlyThis) {
+        if (ifd) {
+            pending_.push_back(*ifd);
+        }
+        while (!pending_.empty()) {
+            const std::size_t next = pending_.back();
+            pending_.pop_back();
+            if (std::find(visited_.begin(), visited_.end(), next) != visited_.end()) {
+                continue;
+            }
+            if (visited_.size() == kMaxIfds) {
+                return kIfdCountText;
+            }
+            visited_.push_back(next);
+            if (const char* failure = Ifd(next, true)) {
+                return failure;
+            }
+            if (onlyThis) {
+                break;
+            }
+        }
+        return nullptr;
+    }
+
+    // The MakerNote's IFD at `at`: no pointer tags, no next IFD.
+    const char* MakerNoteIfd(std::size_t at) { return Ifd(at, false); }
+
+private:
+    const char* Ifd(std::size_t ifd, bool tree) {
+        const bool ifd0 = tree && visited_.size() == 1;
+        const auto count = tiff_.U16(ifd);
+        const std::uint64_t size = 2 + std::uint64_t{count.value_or(0)} * kNewEntrySize + 4;
+        if (!count || !tiff_.Contains(ifd, size)) {
+            return kBadLayoutText;
+        }
+        layout_.blocks.push_back({ifd, size});
+        std::optional<std::uint32_t> thumbnail;
+        std::uint32_t thumbnailLength = 0;
+        for (std::size_t i = 0; i < *count; ++i) {
+            const IfdEntry entry = *tiff_.Entry(ifd + 2 + i * kNewEntrySize);
+            const std::size_t field = entry.position + 8;
+            if (entry.ValueIsOffset()) {
+                if (!tiff_.Contains(entry.value, entry.ValueSize())) {
+                    return kBadLayoutText;
+                }
+                layout_.blocks.push_back({entry.value, entry.ValueSize()});
+                layout_.offsetFields.push_back(field);
+            }
+            if (!tree) {
+                continue;
+            }
+            if (ifd0 && entry.tag < exif::kTagGpsIfd) {
+                ++layout_.ifd0Before;
+            }
+            const bool oneOffset = entry.count == 1 && !entry.ValueIsOffset();
+            if (PointsToIfd(entry.tag) || entry.tag == exif::kTagThumbnailOffset) {
+                if (!oneOffset || (entry.tag == exif::kTagThumbnailOffset && thumbnail)) {
+                    return kUnmovableText;
+                }
+                layout_.offsetFields.push_back(field);
+                if (entry.tag == exif::kTagThumbnailOffset) {
+                    thumbnail = entry.value;
+                } else {
+                    pending_.push_back(entry.value);
+                }
+            }
+            switch (entry.tag) {
+            case kTagStripOffsets:
+            case kTagTileOffsets:
+                return kUnmovableText;
+            case exif::kTagThumbnailLength:
+                if (!oneOffset) {
+                    return kUnmovableText;  // no length to check the thumbnail with
+                }
+                thumbnailLength = entry.type == 3 ? *tiff_.U16(field) : entry.value;
+                break;
+            case exif::kTagMakerNote:
+                if (layout_.makerNote) {
+                    return kUnmovableText;
+                }
+                layout_.makerNote = entry;
+                layout_.makerNoteBlock = layout_.blocks.size() - 1;
+                break;
+            case exif::kTagGpsIfd:
+                layout_.gpsPresent = true;
+                break;
+            case exif::kTagExifIfd:
+                if (ifd0 && !layout_.exifIfd) {
+                    layout_.exifIfd = entry.value;
+                }
+                break;
+            case exif::kTagMake:
+                if (ifd0) {
+                    layout_.make = entry;
+                }
+                break;
+            default:
+                break;
+            }
+        }
+        const std::size_t next = ifd + 2 + std::size_t{*count} * kNewEntrySize;
+        if (tree && *tiff_.U32(next) != 0) {
+            layout_.offsetFields.push_back(next);
+            pending_.push_back(*tiff_.U32(next));
+        }
+        if (thumbnail) {
+            if (!tiff_.Contains(*thumbnail, thumbnailLength)) {
+                return kBadLayoutText;
+            }
+            layout_.blocks.push_back({*thumbnail, thumbnailLength});
+        }
+        return nullptr;
+    }
+
+    const TiffView& tiff_;
+    Layout& layout_;
+    std::vector<std::size_t> visited_;
+    std::vector<std::size_t> pending_;
+};
 
 bool StartsWith(std::span<const std::uint8_t> bytes, const char* text) {
     const std::size_t n = std::strlen(text);
@@ -264,6 +368,7 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
     }
 
     Layout layout;
+    LayoutWalk walk(tiff, layout);
     const auto ifd0 = tiff.U32(4);
     const auto ifd0Count = ifd0 ? tiff.U16(*ifd0) : std::nullopt;
     if (!ifd0Count) {
@@ -272,24 +377,8 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
     if (*ifd0Count == 0) {
         return fail(kLayoutOrderText);
     }
-    std::size_t before = 0;  // IFD0 entries whose tag sorts before GPSInfo
-    const Walk walk0 = WalkIfd(tiff, *ifd0, layout, {exif::kTagExifIfd, exif::kTagInteropIfd}, true,
-                               [&](const IfdEntry& entry) {
-                                   if (entry.tag < exif::kTagGpsIfd) {
-                                       ++before;
-                                   }
-                                   if (entry.tag == exif::kTagGpsIfd) {
-                                       layout.gpsPresent = true;
-                                   } else if (entry.tag == exif::kTagExifIfd) {
-                                       layout.exifIfd = entry.value;
-                                   } else if (entry.tag == exif::kTagInteropIfd) {
-                                       layout.interopIfd = entry.value;
-                                   } else if (entry.tag == exif::kTagMake) {
-                                       layout.make = entry;
-                                   }
-                               });
-    if (walk0 != Walk::Ok) {
-        return fail(kBadLayoutText);
+    if (const char* failure = walk.Tree(*ifd0, true)) {
+        return fail(failure);
     }
     if (!layout.exifIfd) {
         return fail(kNoExifIfdText);
@@ -308,56 +397,29 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
     if (layout.gpsPresent) {
         return fail(kGpsPresentText);
     }
-    layout.ifd1 = *tiff.U32(*ifd0 + 2 + std::size_t{*ifd0Count} * kNewEntrySize);
-    if (layout.ifd1 == 0) {
+    const std::uint32_t ifd1 = *tiff.U32(*ifd0 + 2 + std::size_t{*ifd0Count} * kNewEntrySize);
+    if (ifd1 == 0) {
         return fail(kNoThumbnailIfdText);
     }
 
-    // The Exif IFD, the Interop IFD, the MakerNote's IFD and IFD1.
-    if (WalkIfd(tiff, *layout.exifIfd, layout, {exif::kTagInteropIfd}, true,
-                [&](const IfdEntry& entry) {
-                    if (entry.tag == exif::kTagInteropIfd) {
-                        layout.interopIfd = entry.value;
-                    } else if (entry.tag == exif::kTagMakerNote) {
-                        layout.makerNote = entry;
-                    }
-                }) != Walk::Ok) {
-        return fail(kBadLayoutText);
+    // The rest of the tree, then the MakerNote's IFD.
+    if (const char* failure = walk.Tree(std::nullopt, false)) {
+        return fail(failure);
     }
-    if (layout.interopIfd &&
-        WalkIfd(tiff, *layout.interopIfd, layout, {}, true, [](const IfdEntry&) {}) != Walk::Ok) {
-        return fail(kBadLayoutText);
+    if (layout.gpsPresent) {
+        return fail(kGpsPresentText);
     }
     if (layout.makerNote && layout.makerNote->ValueIsOffset()) {
-        for (Block& block : layout.blocks) {
-            block.holdsOthers = block.holdsOthers ||
-                                (block.offset == layout.makerNote->value && block.size == layout.makerNote->ValueSize());
-        }
+        // Only the MakerNote's own block: another value on the same bytes
+        // overlaps the MakerNote's IFD and refuses the layout.
+        layout.blocks[layout.makerNoteBlock].holdsOthers = true;
         std::size_t at = layout.makerNote->value;
         if (sony && StartsWith(tiffBytes.subspan(at), "SONY")) {
             at += 12;
         }
-        if (WalkIfd(tiff, at, layout, {}, false, [](const IfdEntry&) {}) != Walk::Ok) {
-            return fail(kBadLayoutText);
+        if (const char* failure = walk.MakerNoteIfd(at)) {
+            return fail(failure);
         }
-    }
-    std::optional<std::uint32_t> thumbnail;
-    std::uint32_t thumbnailLength = 0;
-    if (WalkIfd(tiff, layout.ifd1, layout, {exif::kTagThumbnailOffset}, true,
-                [&](const IfdEntry& entry) {
-                    if (entry.tag == exif::kTagThumbnailOffset) {
-                        thumbnail = entry.value;
-                    } else if (entry.tag == exif::kTagThumbnailLength) {
-                        thumbnailLength = entry.value;
-                    }
-                }) != Walk::Ok) {
-        return fail(kBadLayoutText);
-    }
-    if (thumbnail) {
-        if (!tiff.Contains(*thumbnail, thumbnailLength)) {
-            return fail(kBadLayoutText);
-        }
-        layout.blocks.push_back({*thumbnail, thumbnailLength});
     }
 
     // Every IFD and value on its own bytes: an offset field relocated twice,
@@ -376,8 +438,8 @@ GpsCopyOutcome BuildGpsCopy(std::span<const std::uint8_t> photo, const PhotoTrac
     }
 
     // Two insertion points: the new entry inside IFD0, the GPS IFD at IFD1.
-    const std::size_t p1 = *ifd0 + 2 + before * kNewEntrySize;
-    const std::size_t p2 = layout.ifd1;
+    const std::size_t p1 = *ifd0 + 2 + layout.ifd0Before * kNewEntrySize;
+    const std::size_t p2 = ifd1;
     if (p2 < *ifd0 + 2 + std::size_t{*ifd0Count} * kNewEntrySize + 4) {
         return fail(kLayoutOrderText);
     }

@@ -29,16 +29,20 @@
 //       0x001D GPSDateStamp    ASCII    11  "YYYY:MM:DD"
 //       next IFD 0, then the values: 114 + 91 bytes and one pad byte, 206;
 //   - every offset into the structures behind the new entry moves by 12, and
-//     every offset at or behind IFD1 by the whole growth (IFD0, the Exif
-//     IFD, the Interop IFD, the MakerNote's IFD and IFD1 with its thumbnail
-//     offset are relocated).
+//     every offset at or behind IFD1 by the whole growth. Every IFD of the
+//     tree is relocated: the chain IFD0, IFD1, IFD2 ..., the IFDs that
+//     pointer tags (Exif, Interop, sub-IFD) in any of them lead to and the
+//     next IFDs of those, with their values stored elsewhere and thumbnail
+//     offsets, and the MakerNote's IFD with its values.
 // So the copy grows by 218 bytes (220 when IFD1 started at an odd offset).
 //
 // Layouts that this pass is not built for are refused with a failure text,
 // never written corrupt: no IFD1, an IFD0 count of 0, an existing GPSInfo
 // entry, an Exif segment that would pass 65,535 bytes, an offset outside the
-// segment, structures (IFDs and values) that overlap, or a structure that
-// lies across an insertion point.
+// segment, structures (IFDs and values) that overlap, a structure that lies
+// across an insertion point, offsets the pass cannot move (strip or tile
+// offsets, an array of IFD offsets, a second MakerNote, a second thumbnail
+// in one IFD) or more than 64 IFDs.
 //
 // Plain C++, no state; one call per photo, any thread (distinct photos).
 #pragma once
@@ -58,8 +62,11 @@ inline constexpr const char* kGpsPresentText = "EXIF layout not supported: GPS t
 inline constexpr const char* kSegmentTooLongText = "EXIF layout not supported: segment too long.";
 inline constexpr const char* kLayoutOrderText = "EXIF layout not supported: structures out of order.";
 inline constexpr const char* kOverlapText = "EXIF layout not supported: structures overlap.";
+inline constexpr const char* kUnmovableText = "EXIF layout not supported: offsets the copy cannot move.";
+inline constexpr const char* kIfdCountText = "EXIF layout not supported: too many IFDs.";
 inline constexpr const char* kBadPositionText = "No valid position for the GPS tags.";
 inline constexpr const char* kCopyWriteText = "Cannot write the GPS photo file.";
+inline constexpr const char* kCopyNameTakenText = "Another photo of the run has the same GPS file name.";
 
 // The GPS IFD with its values and its pad byte.
 inline constexpr std::size_t kGpsIfdSize = 206;

@@ -49,6 +49,9 @@ bool CPageTrackLogFormat::OnInitDialog() {
     for (int row = 0; row < zone_rule::kRowCount; ++row) {
         AddItem(kZoneCombo, std::string(zone_rule::RowLabel(row)));
     }
+    // The filled combo starts without a selection, so a machine zone that
+    // no row names shows none rather than the first row.
+    SetCurSel(kZoneCombo, -1);
     InitTimeZone();
     return true;
 }

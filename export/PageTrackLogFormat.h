@@ -7,7 +7,8 @@
 // The page is thin: Convert is track_writers::ConvertTrackLogInZone
 // (export/TrackConversion.h), the writers are export/TrackWriters.h. The
 // page starts with KML chosen and the machine's own zone (a machine on UTC
-// selects "0"); Default All puts the combo on "0" and KML alone back.
+// selects "0"; a zone no row names, such as UTC+14, selects no row and is
+// the zone Convert applies); Default All puts the combo on "0" and KML alone back.
 //
 // Messages about files carry string 300 as caption: string 380 with the stop
 // icon when no source is chosen, and one box per output that could not be

@@ -12,6 +12,7 @@
 #include "platform/Ui.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
+#include "support/SourceFile.h"
 #include "support/StdioFileEx.h"
 #include "support/UtilityManager.h"
 #include "ui/StringTable.h"
@@ -24,7 +25,7 @@ namespace {
 constexpr int kCaptionFiles = 300;
 constexpr unsigned kStopBox = platform::mb::kOk | platform::mb::kIconStop;
 
-std::string FileFailure(const std::string& path, int error) { return path + "\n" + std::strerror(error); }
+std::string FileFailure(const std::string& path, int error) { return path + "\n" + SourceErrorText(error); }
 
 // Holds the busy flag for one conversion; a second one finds it taken.
 class BusyScope {
@@ -224,9 +225,10 @@ PhotoKmlRun CPageTrackLogPhoto::MakeRun(bool batch) const {
 }
 
 bool CPageTrackLogPhoto::SourceReadable(const std::string& path, std::string& failure) {
-    std::FILE* file = std::fopen(path.c_str(), "rbe");
+    int error = 0;
+    std::FILE* file = OpenSourceStream(path, &error);
     if (!file) {
-        failure = FileFailure(path, errno);
+        failure = FileFailure(path, error);
         return false;
     }
     std::fclose(file);

@@ -126,7 +126,8 @@ private:
     void RunTickThread(bool run, bool onUiThread);
     void ShowRunOnPage(const PhotoKmlResult& result);
     PhotoKmlRun MakeRun(bool batch) const;
-    // True when the source can be opened for reading; otherwise the reason.
+    // True when the source is a regular file that can be opened for reading
+    // (opened so that a FIFO or device cannot block); otherwise the reason.
     static bool SourceReadable(const std::string& path, std::string& failure);
     // The document as UTF-16LE with the mark FF FE, put in place.
     static bool WriteUtf16File(AtomicFile& file, const std::string& document, std::string& failure);

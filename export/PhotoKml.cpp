@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "export/GpsTagWriter.h"
+#include "export/TrackWriters.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
+#include "support/SourceFile.h"
 #include "support/StdioFileEx.h"
 #include "tracklog/TrackLogRecord.h"
 
@@ -147,10 +150,23 @@ std::string AttributeText(const std::string& path) {
     return out;
 }
 
-void GpsCopy(PhotoLinkState& state, const PhotoFileEntry& photo, const PhotoTrackPoint& point) {
+// madeCopies: the copies this run wrote. Photos whose names differ only in
+// the case of ".jpg" (IMG_1.jpg, IMG_1.JPG) have one copy name; the first
+// keeps its copy and the next one is listed instead of replacing it.
+void GpsCopy(PhotoLinkState& state, const PhotoFileEntry& photo, const PhotoTrackPoint& point,
+             std::unordered_set<std::string>& madeCopies) {
     int failed = 0;
     std::string message;
-    WriteGpsToPhoto(photo.path, point, failed, message, state.gpsWriteOk);
+    const std::string copyPath = GpsCopyPath(photo.path);
+    if (madeCopies.count(copyPath) != 0) {
+        failed = 1;
+        message = kCopyNameTakenText;
+    } else {
+        WriteGpsToPhoto(photo.path, point, failed, message, state.gpsWriteOk);
+        if (failed == 0 && state.gpsWriteOk) {
+            madeCopies.insert(copyPath);
+        }
+    }
     if (!state.gpsWriteOk) {
         state.photoList.push_back(state.texts.t414 + photo.path);
         state.gpsWriteOk = true;
@@ -193,6 +209,7 @@ void WriteDocument(PhotoLinkState& state, bool writeGpsInPhoto, Document& doc) {
 
     const std::size_t count = state.trackPoints.size();
     std::size_t next = 0;
+    std::unordered_set<std::string> madeCopies;
     for (std::size_t i = 0; i < count; ++i) {
         const PhotoTrackPoint& point = state.trackPoints[i];
         doc.Line("<Placemark>");
@@ -218,7 +235,7 @@ void WriteDocument(PhotoLinkState& state, bool writeGpsInPhoto, Document& doc) {
             doc.Line("<p><img width=\"400\" height=\"300\" src=\"" + AttributeText(photo.path) +
                      "\"></p>");
             if (writeGpsInPhoto) {
-                GpsCopy(state, photo, point);
+                GpsCopy(state, photo, point, madeCopies);
             }
         }
         if (hasPhoto) {
@@ -270,13 +287,18 @@ std::string AsctimeText(std::int64_t t) {
 void ReadTrackAndMatchPhotos(PhotoLinkState& state, const std::string& sourcePath) {
     state.trackPoints.clear();
     state.pointNames.clear();
-    if (std::FILE* file = std::fopen(sourcePath.c_str(), "rbe")) {
+    if (std::FILE* file = OpenSourceStream(sourcePath)) {
         TrackLogRecordBytes record{};
         while (std::fread(record.data(), 1, record.size(), file) == record.size()) {
             if (!RecordChecksumValid(record)) {
                 continue;
             }
+            // The same records as the track writers take: a time below 2^31,
+            // finite numbers, a place on the globe.
             const TrackLogRecord decoded = DecodeTrackLogRecord(record);
+            if (!track_writers::IsWritableRecord(decoded)) {
+                continue;
+            }
             state.trackPoints.push_back(
                 {decoded.longitude, decoded.latitude, decoded.height, decoded.utcTime});
             state.pointNames.push_back(AsctimeText(decoded.utcTime));

@@ -1,7 +1,9 @@
 // The photo KML document: a track and the photos matched to its points.
 //
 // WritePhotoKml reads a .trl file (16-byte records, tracklog/TrackLogRecord.h;
-// records whose checksum fails and a trailing partial record are skipped)
+// records whose checksum fails, records the track writers would not write
+// (track_writers::IsWritableRecord: a time of 2^31 or more, NaN or infinite
+// numbers, a place off the globe) and a trailing partial record are skipped)
 // into state.trackPoints and state.pointNames (each point's local time in the
 // program's zone as "Sat Jun 07 09:05:03 2008"), runs the photo operations
 // (PhotoMatch.h) and writes one KML 2.1 document, UTF-16LE with the mark
@@ -31,9 +33,12 @@
 //
 // With writeGpsInPhoto every matched photo gets a GPS copy (GpsTagWriter.h)
 // for its point; a refused maker lists T414 + path, a failure
-// T414 + path + ";" + the failure text, in batch mode too.
+// T414 + path + ";" + the failure text, in batch mode too. A photo whose copy
+// name an earlier photo of the run has taken (IMG_1.JPG after IMG_1.jpg)
+// gets no copy and is listed as a failure (kCopyNameTakenText).
 //
-// A source that cannot be opened is a track without points. One run at a
+// A source that cannot be opened, or that is not a regular file (it is
+// opened so that a FIFO cannot block), is a track without points. One run at a
 // time per state; the caller's thread.
 #pragma once
 

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstdio>
 #include <ctime>
 
 #include "support/ProcessZone.h"
@@ -101,7 +102,14 @@ DefaultZone InitTimeZone(CUtilityManager& settings) {
     return zone;
 }
 
-void ApplyZone(int zone) { SetChosenZoneOffset(static_cast<long>(zone) * 3600L); }
+void ApplyZone(int zone) {
+    const long offset = static_cast<long>(zone) * 3600L;
+    SetChosenZoneOffset(offset);
+    // The zone in force as the C library describes a fixed zone named "TMP":
+    // no daylight rule, and the offset counted in seconds west of UTC.
+    std::printf("_daylight = %d\n_timezone = %ld\n_tzname[0] = %s\n", 0, -offset, "TMP");
+    std::fflush(stdout);
+}
 
 bool ApplyZoneRow(int row) {
     if (row < 0 || row >= kRowCount) {

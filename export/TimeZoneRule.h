@@ -15,7 +15,9 @@
 // otherwise the machine's standard offset (daylight saving not looked at) as
 // whole hours truncated toward zero (UTC+5:45 gives "+5", UTC-3:30 "-3").
 // A machine on UTC selects row 13 ("0"): taken literally the label would be
-// "-0", which matches no row and left the combo without a selection.
+// "-0", which matches no row and left the combo without a selection. A
+// machine zone that no row names (UTC+14) selects no row, and its zone is
+// the one applied.
 //
 // Applying a zone sets the chosen fixed offset of support/ProcessZone.h: local
 // times are then UTC plus the zone's hours, with no daylight-saving rule. The
@@ -63,7 +65,11 @@ long MachineStandardOffset(std::int64_t utcSeconds);
 // machine's zone now; the zone is stored as the settings' photo time zone.
 DefaultZone InitTimeZone(CUtilityManager& settings);
 
-// Local times from now on are UTC + zone hours.
+// Local times from now on are UTC + zone hours. Prints the zone in force to
+// standard output, in three lines:
+//   _daylight = 0
+//   _timezone = <-zone x 3600, seconds west of UTC>
+//   _tzname[0] = TMP
 void ApplyZone(int zone);
 // ApplyZone(ZoneOfRow(row)); false (nothing changed) for a row outside the table.
 bool ApplyZoneRow(int row);

@@ -10,6 +10,7 @@
 
 #include "export/TimeZoneRule.h"
 #include "support/AtomicFile.h"
+#include "support/SourceFile.h"
 
 namespace track_writers {
 
@@ -198,7 +199,7 @@ std::string FormatMessage(TrackFormat format, const OutputResult& output, const 
                 return name + " output not written: the source file name is too short for an output name.";
             }
             return name + " output not written: cannot read the source file (" +
-                   std::strerror(result.sourceError) + ").";
+                   SourceErrorText(result.sourceError) + ").";
         case OutputStatus::SameAsSource:
             return name + " output not written: " + output.path + " is the source file itself.";
         case OutputStatus::CannotCreate:

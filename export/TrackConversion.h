@@ -59,7 +59,8 @@ enum class SourceStatus {
     Read,          // read (or not needed: no output chosen)
     NoSource,      // empty path
     NameTooShort,  // file name shorter than the four characters replaced
-    Unreadable,    // cannot be opened or read; error holds errno
+    Unreadable,    // not a regular file, or cannot be opened or read; error
+                   // holds errno or kNotRegularFile
 };
 
 enum class OutputStatus {

@@ -7,6 +7,7 @@
 #include "device/Sentence.h"
 #include "export/TrackText.h"
 #include "support/ProcessZone.h"
+#include "support/SourceFile.h"
 
 namespace track_writers {
 
@@ -171,11 +172,8 @@ bool ReadTrackRecords(std::FILE* source, std::vector<TrackLogRecord>& records) {
 
 bool ReadTrackFile(const std::string& path, std::vector<TrackLogRecord>& records, int* error) {
     records.clear();
-    std::FILE* source = std::fopen(path.c_str(), "rbe");
+    std::FILE* source = OpenSourceStream(path, error);
     if (source == nullptr) {
-        if (error != nullptr) {
-            *error = errno;
-        }
         return false;
     }
     errno = 0;
@@ -255,26 +253,20 @@ static void KmlTo(Cursor& cursor, std::span<const TrackLogRecord> records, LineE
         if (!clock.Local(r.utcTime, t)) {
             continue;
         }
-        char* p = Put(cursor.Room(kPointRoom), "<Placemark>");
-        p = Put(p, eol);
-        p = Put(p, "<name>");
-        p = PutAscTime(p, t);
-        p = Put(p, "</name>");
-        p = Put(p, eol);
-        p = Put(p, i == 0                          ? "<styleUrl>#styleMap_TLP_Start</styleUrl>"
-                   : (count > 1 && i == count - 1) ? "<styleUrl>#styleMap_TLP_Finish</styleUrl>"
-                                                   : "<styleUrl>#styleMap_TLP_Normal</styleUrl>");
-        p = Put(p, eol);
-        p = Put(p, "<Point>");
-        p = Put(p, eol);
-        p = Put(p, "<coordinates>");
-        p = PutPoint(p, r);
-        p = Put(p, "</coordinates>");
-        p = Put(p, eol);
-        p = Put(p, "</Point>");
-        p = Put(p, eol);
-        p = Put(p, "</Placemark>");
-        cursor.Done(Put(p, eol));
+        // Every text on a line of its own: the name, the style reference and
+        // the point each stand between their start and end tag lines.
+        const std::string_view style = i == 0                          ? "#styleMap_TLP_Start"
+                                       : (count > 1 && i == count - 1) ? "#styleMap_TLP_Finish"
+                                                                       : "#styleMap_TLP_Normal";
+        char* p = cursor.Room(kPointRoom);
+        for (std::string_view text : {"<Placemark>", "<name>"}) p = Put(Put(p, text), eol);
+        p = Put(PutAscTime(p, t), eol);
+        for (std::string_view text : {"</name>", "<styleUrl>"}) p = Put(Put(p, text), eol);
+        p = Put(Put(p, style), eol);
+        for (std::string_view text : {"</styleUrl>", "<Point>", "<coordinates>"}) p = Put(Put(p, text), eol);
+        p = Put(PutPoint(p, r), eol);
+        for (std::string_view text : {"</coordinates>", "</Point>", "</Placemark>"}) p = Put(Put(p, text), eol);
+        cursor.Done(p);
     }
     Line(cursor, "</Folder>", eol);
     Line(cursor, "</Document>", eol);

@@ -16,7 +16,11 @@
 //         "lon,lat,h " per point, then a waypoints folder with one Placemark
 //         per point named by its local time; the first point takes
 //         #styleMap_TLP_Start, the last (of two or more) #styleMap_TLP_Finish,
-//         the others #styleMap_TLP_Normal
+//         the others #styleMap_TLP_Normal. Every text stands on a line of
+//         its own: "<name>", the time, "</name>"; "<styleUrl>", the
+//         reference, "</styleUrl>"; "<coordinates>", the point,
+//         "</coordinates>". Only the route line ends in "</coordinates>"
+//         directly after its last blank.
 //   NMEA  one $GPRMC sentence per point, UTC, lower-case checksum, CR LF:
 //         $GPRMC,040000,A,2445.000000,N,12130.000000,E,0,0,111206,,*1a
 //   GPX   head, every point as <wpt> (ele, time, name "Point %d"), then the
@@ -82,7 +86,9 @@ bool IsWritableRecord(const TrackLogRecord& record);
 std::vector<TrackLogRecord> ReadTrackRecords(std::span<const std::uint8_t> bytes);
 // The same from a stream, read from its beginning. False on a read error.
 bool ReadTrackRecords(std::FILE* source, std::vector<TrackLogRecord>& records);
-// The same from a file. False (errno in *error) when it cannot be read.
+// The same from a file, opened so that a FIFO or device cannot block
+// (support/SourceFile.h). False (errno or kNotRegularFile in *error) when
+// it is not a regular file or cannot be read.
 bool ReadTrackFile(const std::string& path, std::vector<TrackLogRecord>& records, int* error = nullptr);
 
 // The writers append the whole document to out.

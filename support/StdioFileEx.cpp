@@ -9,6 +9,7 @@
 
 #include "platform/CodePage.h"
 #include "platform/Trace.h"
+#include "support/SourceFile.h"
 
 namespace {
 
@@ -105,6 +106,13 @@ bool CStdioFile::Open(const std::string& fileName, unsigned openFlags, CFileExce
             return fail(code);
         }
         stream = afresh_.Stream();
+    } else if ((openFlags & kAccessMask) == modeRead && !(openFlags & modeCreate)) {
+        // A file to read: only a regular one, opened so a FIFO cannot block.
+        int code = 0;
+        stream = OpenSourceStream(fileName, &code);
+        if (!stream) {
+            return fail(code);
+        }
     } else {
         const int fd = ::open(fileName.c_str(), osFlags, 0666);
         if (fd < 0) {
@@ -459,7 +467,7 @@ std::uint64_t CStdioFileEx::GetCharCount() {
 }
 
 bool CStdioFileEx::IsFileUnicode(const std::string& fileName) {
-    std::FILE* file = std::fopen(fileName.c_str(), "rbe");
+    std::FILE* file = OpenSourceStream(fileName);
     if (!file) {
         return false;
     }

@@ -269,12 +269,16 @@ void BlockTransfer::SendOwnPreCommand() {
     SendTx(sentence::BuildPmtk182Sentence(config_.preCommand, 0, 0));
     // Take the reply line up to its LF and no further: the status character
     // the device sends behind it belongs to the port search.
+    // Like every other wait it ends at its deadline or at a stop, also while
+    // bytes keep coming (a device that streams other sentences).
     const std::string_view tag = sentence::Pmtk182ReplyTag(config_.preCommand);
+    const std::uint64_t deadline =
+        platform::NowMs() + std::uint64_t{blocks::kPreCommandPolls + 1} * blocks::kPreCommandPollMs;
     std::string line;
     for (int poll = 0; poll < blocks::kPreCommandPolls && !Stopped(); ++poll) {
         platform::Sleep(blocks::kPreCommandPollMs);
         std::uint8_t c = 0;
-        while (ReceiveRx(&c, 1) == 1) {
+        while (!Stopped() && platform::NowMs() < deadline && ReceiveRx(&c, 1) == 1) {
             if (line.empty() && c != '$') {
                 pushedBack_.push_back(static_cast<char>(c));  // no sentence: leave it
                 return;
@@ -403,14 +407,15 @@ BlockTransferResult BlockTransfer::FailUnanswered() {
 }
 
 BlockTransferResult BlockTransfer::Finish(bool pauseFirst) {
-    RunEndPhase(pauseFirst);
+    const bool ended = RunEndPhase(pauseFirst);
     if (Stopped()) {
         return Fail(BlockTransferStatus::kStopped);
     }
-    return {};
+    // The device never heard the end: the transfer is not finished.
+    return ended ? BlockTransferResult{} : Fail(BlockTransferStatus::kPortFailed);
 }
 
-void BlockTransfer::RunEndPhase(bool pauseFirst) {
+bool BlockTransfer::RunEndPhase(bool pauseFirst) {
     if (callbacks_.status) {
         callbacks_.status(blocks::kStatusFinishing);
     }
@@ -420,7 +425,9 @@ void BlockTransfer::RunEndPhase(bool pauseFirst) {
         if (pauseFirst) {
             platform::Sleep(blocks::kEndPauseMs);
         }
-        SendTx(blocks::kEnd);
+        if (!SendTx(blocks::kEnd)) {
+            return false;
+        }
         char answer = 0;
         while (reads < blocks::kEndReads && !Stopped()) {
             std::uint8_t c = 0;
@@ -435,12 +442,15 @@ void BlockTransfer::RunEndPhase(bool pauseFirst) {
             }
         }
         if (answer == '?' && ++resends <= blocks::kMaxEndResends) {
-            SendTx(blocks::kEnd);
+            if (!SendTx(blocks::kEnd)) {
+                return false;
+            }
             continue;
         }
         // '%', or the reads are used up: the data went through either way.
-        return;
+        return true;
     }
+    return true;  // stopped: the caller reports the stop
 }
 
 BlockTransferResult BlockTransfer::ReadTrackLogBlocks(const BlockSink& sink, const BlockTransferCallbacks& callbacks) {

@@ -59,7 +59,8 @@
 //    run past the file nor carry bytes of an earlier packet;
 //  - a second start while a transfer runs returns kBusy and sends nothing;
 //  - the end phase ends after kEndReads reads even when no percentage was
-//    shown (an empty transfer).
+//    shown (an empty transfer); an "$END" that cannot be written ends the
+//    transfer as failed (kPortFailed), since the device never took it.
 //
 // Use on the track-log setting page (Upload, worker thread), after the save
 // dialog:
@@ -298,7 +299,8 @@ private:
     BlockTransferResult Fail(BlockTransferStatus status);
     // No answer came: a stop was asked for, or the device fell silent.
     BlockTransferResult FailUnanswered();
-    // The closing phase, then done unless a stop was asked for meanwhile.
+    // The closing phase, then done unless a stop was asked for meanwhile or
+    // "$END" could not be written.
     BlockTransferResult Finish(bool pauseFirst);
     Found SearchPort();
     void SendWakeUp();
@@ -312,7 +314,8 @@ private:
     bool ReadExact(std::uint8_t* buffer, std::size_t count, std::uint32_t timeoutMs);
     void ResetTransfer();
     void UpdateProgress();
-    void RunEndPhase(bool pauseFirst);
+    // False when "$END" could not be written.
+    bool RunEndPhase(bool pauseFirst);
     bool Stopped() const { return stopRequested_.load(); }
 
     SerialLink& link_;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "device/Sentence.h"
@@ -99,10 +100,15 @@ struct LogDecoder::YearWindow {
     }
 
     bool Contains(std::int32_t t) const {
+        // Before 1970 (and 2^31 and above, read as signed) is never a time of
+        // the logger's, even when the window reaches back past 1970.
+        if (t < 0) {
+            return false;
+        }
         if (t >= sureFirst && t < sureEnd) {
             return true;
         }
-        if (t >= 0 && (t < maybeFirst || t >= maybeEnd)) {
+        if (t < maybeFirst || t >= maybeEnd) {
             return false;
         }
         const int year = LocalYear(t);
@@ -330,6 +336,7 @@ void LogDecoder::WriteTrlFiles(const std::string& folder, const std::string& use
     }
     prefix += SafeFileNamePart(userName) + "_L-731_";
     std::unordered_set<std::string> used;
+    std::unordered_map<std::string, int> nextSuffix;  // per segment name: the next "_n" to try
     TrlOutput total{prefix + "Total_Start_" + totalStart + "_Finish_" + totalFinish, {}, writeTotalTrackLog};
     TrlOutput waypoints{prefix + "Waypoints", {}, waypointCount_ > 0};
     used.insert(total.name);
@@ -345,9 +352,13 @@ void LogDecoder::WriteTrlFiles(const std::string& folder, const std::string& use
             continue;
         }
         const std::string base = prefix + "Start_" + timeOf(r.first) + "_Finish_" + timeOf(r.last);
+        // Every suffix below the one kept for this base is taken already, so
+        // the search goes on from there: a log of many segments that share
+        // one second costs what one of distinct names does.
+        int& suffix = nextSuffix.try_emplace(base, 2).first->second;
         std::string name = base;
-        for (int n = 2; used.contains(name); ++n) {
-            name = base + "_" + std::to_string(n);
+        while (used.contains(name)) {
+            name = base + "_" + std::to_string(suffix++);
         }
         used.insert(name);
         TrlOutput segment{name, {}, true};

@@ -13,7 +13,8 @@
 //   5. anything else   a TrackLogRecord, kept when valid
 // A record is valid when its checksum holds and the calendar year of its
 // utcTime in local time lies within the current UTC year +-3. utcTime is
-// read as a signed 32-bit number; a negative one counts as year 1900.
+// read as a signed 32-bit number; a negative one (2^31 and above) is never
+// valid, even with a clock whose window reaches back before 1970.
 //
 // Tables: storedRecords holds the valid records and the segment markers in
 // memory order, with one kind byte per entry (track record, waypoint record,

@@ -1,5 +1,6 @@
 #include "tracklog/LogPacket.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -33,10 +34,11 @@ PacketSearch FindLogPacket(std::string_view text, std::size_t from, std::uint32_
     std::size_t at = text.find('$', from);
     while (at != std::string_view::npos) {
         const std::string_view rest = text.substr(at);
-        // Not all of the tag is in yet: wait here.
-        if (rest.size() < kPacketTag.size()) {
-            return kPacketTag.substr(0, rest.size()) == rest ? PacketSearch{PacketStatus::kNotYet, 0, at}
-                                                               : PacketSearch{PacketStatus::kNotYet, 0, text.size()};
+        // Not all of the tag is in yet: wait here. A text that cannot become
+        // the tag is passed over like any other sentence; a "$" behind it may
+        // still open a packet.
+        if (rest.size() < kPacketTag.size() && kPacketTag.substr(0, rest.size()) == rest) {
+            return {PacketStatus::kNotYet, 0, at};
         }
         if (rest.substr(0, kPacketTag.size()) != kPacketTag) {
             at = text.find('$', at + 1);  // another sentence: passed over
@@ -64,7 +66,13 @@ PacketSearch FindLogPacket(std::string_view text, std::size_t from, std::uint32_
             at = text.find('$', next);  // another packet: passed over
             continue;
         }
-        if (end - (comma + 1) != kPacketHexChars) return {PacketStatus::kBadChecksum, 0, next};
+        // The data are hexadecimal digits and nothing else: a packet whose sum
+        // matches over other characters is as bad as one whose sum fails.
+        const std::string_view data = rest.substr(comma + 1, end - (comma + 1));
+        if (data.size() != kPacketHexChars ||
+            !std::all_of(data.begin(), data.end(), [](char c) { return HexValue(c) >= 0; })) {
+            return {PacketStatus::kBadChecksum, 0, next};
+        }
         return {PacketStatus::kFound, at + comma + 1, next};
     }
     return {PacketStatus::kNotYet, 0, text.size()};

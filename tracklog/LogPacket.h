@@ -12,9 +12,10 @@
 //
 // FindLogPacket looks through what has come so far. It judges a sentence
 // only once all of it is in (up to its checksum), passes over other
-// sentences (position output of the logger, acknowledgements) and packets
-// of other addresses, and says where the next search starts, so nothing is
-// looked at twice.
+// sentences (position output of the logger, acknowledgements, a stray "$")
+// and packets of other addresses, and says where the next search starts, so
+// nothing is looked at twice. It finds the same packets whether the text
+// comes whole or in pieces of any size.
 #pragma once
 
 #include <cstddef>
@@ -33,7 +34,7 @@ inline constexpr std::uint32_t kLogMemoryBytes = 0x200000;
 enum class PacketStatus {
     kFound,        // the wanted packet, complete and right
     kNotYet,       // not (all) there yet: search again from `next` once more has come
-    kBadChecksum,  // a data packet came with a wrong checksum or length
+    kBadChecksum,  // a data packet came with a wrong checksum or length, or data not all hex digits
 };
 
 struct PacketSearch {

@@ -343,8 +343,8 @@ void CPageTrackLogSetting::UploadThreadProc() {
         if (output_.Commit()) {
             SetStatus(kStatus, tracklogtext::kUploadDone);
         } else {
-            SetStatus(kStatus, tracklogtext::kOutputFailed);
-            ShowFailure(tracklogtext::kOutputFailed);
+            SetStatus(kStatus, tracklogtext::kOutputWriteFailed);
+            ShowFailure(tracklogtext::kOutputWriteFailed);
         }
     } else {
         output_.Abandon();

@@ -1,6 +1,10 @@
 #include "tracklog/TrackLogSettings.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "device/Sentence.h"
@@ -12,6 +16,16 @@ namespace {
 
 // "The integer in" an edit's text: leading blanks, a sign, digits.
 int TextToInt(const std::string& text) { return static_cast<int>(sentence::DecimalToInt(text)); }
+
+// The same without wrapping: nothing when the number is beyond long long.
+std::optional<long long> WholeNumber(const std::string& text) {
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
+    if (errno == ERANGE) {
+        return std::nullopt;
+    }
+    return value;
+}
 
 
 std::uint32_t ReadU32(const std::uint8_t* p) {
@@ -95,9 +109,22 @@ TrackLogSaveChoice SaveChoiceForOutput(int outputMode) {
 // ---------------------------------------------------------------------------
 // The settings.
 
-int TrackLogSettings::MetresToFeet(int metres) { return static_cast<int>(metres * 3.28); }
+int TrackLogSettings::MetresToFeet(int metres) {
+    return static_cast<int>(std::clamp(metres, -kMaxDistanceMetres, kMaxDistanceMetres) * 3.28);
+}
 
-int TrackLogSettings::FeetToMetres(int feet) { return static_cast<int>(feet * 0.3048780487804878); }
+int TrackLogSettings::FeetToMetres(int feet) {
+    return static_cast<int>(std::clamp(feet, -kMaxDistanceFeet, kMaxDistanceFeet) * 0.3048780487804878);
+}
+
+std::optional<int> TrackLogSettings::DistanceFromText(const std::string& text, bool feet) {
+    const std::optional<long long> value = WholeNumber(text);
+    const long long limit = feet ? kMaxDistanceFeet : kMaxDistanceMetres;
+    if (!value || *value > limit || *value < -limit) {
+        return std::nullopt;
+    }
+    return static_cast<int>(*value);
+}
 
 TrackLogSettings::TrackLogSettings() {
     LoadDefaults();
@@ -145,7 +172,11 @@ bool TrackLogSettings::SetRecording(bool enabled, Pmtk182Sender& sender) {
 
 std::string TrackLogSettings::SelectMeter(const std::string& distanceText) {
     if (distanceInFeet == 1) {
-        stagedDistanceFeet = TextToInt(distanceText);
+        const std::optional<int> feet = DistanceFromText(distanceText, true);
+        if (!feet) {
+            return DistanceText();
+        }
+        stagedDistanceFeet = *feet;
         stagedDistanceMetres = FeetToMetres(stagedDistanceFeet);
         distanceInFeet = 0;
     }
@@ -154,7 +185,11 @@ std::string TrackLogSettings::SelectMeter(const std::string& distanceText) {
 
 std::string TrackLogSettings::SelectFoot(const std::string& distanceText) {
     if (distanceInFeet == 0) {
-        stagedDistanceMetres = TextToInt(distanceText);
+        const std::optional<int> metres = DistanceFromText(distanceText, false);
+        if (!metres) {
+            return DistanceText();
+        }
+        stagedDistanceMetres = *metres;
         stagedDistanceFeet = MetresToFeet(stagedDistanceMetres);
         distanceInFeet = 1;
     }
@@ -187,15 +222,18 @@ bool TrackLogSettings::ApplyAll(const std::string& intervalText, const std::stri
         appliedInterval = stagedInterval;
         send(kCommandSet, kItemInterval, stagedInterval);
     }
-    if (distanceInFeet == 0) {
-        stagedDistanceMetres = TextToInt(distanceText);
+    const std::optional<int> distance = DistanceFromText(distanceText, distanceInFeet != 0);
+    if (!distance) {
+        answered = false;  // beyond the limit: not sent, the staged distance stays
+    } else if (distanceInFeet == 0) {
+        stagedDistanceMetres = *distance;
         if (appliedDistanceMetres != stagedDistanceMetres) {
             appliedDistanceMetres = stagedDistanceMetres;
             stagedDistanceFeet = appliedDistanceFeet = MetresToFeet(stagedDistanceMetres);
             send(kCommandSet, kItemDistanceMetres, stagedDistanceMetres);
         }
     } else {
-        stagedDistanceFeet = TextToInt(distanceText);
+        stagedDistanceFeet = *distance;
         if (appliedDistanceFeet != stagedDistanceFeet) {
             appliedDistanceFeet = stagedDistanceFeet;
             stagedDistanceMetres = appliedDistanceMetres = FeetToMetres(stagedDistanceFeet);
@@ -237,14 +275,19 @@ TrackLogSettings::ReadResult TrackLogSettings::ReadDeviceSettings(Pmtk182Sender&
         if (!r.Answered()) {
             return failure(r);
         }
-        // "$PMTK182,3,<item>,<value>": the answer to this item, a whole number.
+        // "$PMTK182,3,<item>,<value>": the answer to this item, a whole number
+        // that the page can hold.
         const std::optional<std::string> item = ExtractPmtk182Field(r.reply, 9);
         const std::optional<std::string> field = ExtractPmtk182Field(r.reply, kValueFieldOffset);
-        if (!item || item->rfind("3," + std::to_string(items[i]) + ",", 0) != 0 || !field || field->empty() ||
-            field->find_first_not_of("0123456789") != std::string::npos) {
+        if (!item || item->rfind("3," + std::to_string(items[i]) + ",", 0) != 0 || !field) {
             return ReadResult::kBadReply;
         }
-        values[i] = TextToInt(*field);
+        const char* end = field->data() + field->size();
+        const auto parsed = std::from_chars(field->data(), end, values[i]);
+        if (field->empty() || parsed.ec != std::errc() || parsed.ptr != end || values[i] < 0 ||
+            values[i] > kMaxReplyValue) {
+            return ReadResult::kBadReply;
+        }
     }
     loadedRecordMode = values[0];
     loadedInterval = values[1];

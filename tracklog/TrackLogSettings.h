@@ -112,6 +112,8 @@ inline constexpr const char* kUploading = "Uploading...";
 inline constexpr const char* kUploadDone = "Upload Successfully. Please power off and then power on device.";
 inline constexpr const char* kUploadFailed = "Upload Failed.";
 inline constexpr const char* kOutputFailed = "Cannot create the output file.";
+// The read-out ended but its file could not be written or put in place.
+inline constexpr const char* kOutputWriteFailed = "Cannot write the output file.";
 inline constexpr const char* kClearDone = "Clear Successfully. Please power off and then power on device.";
 inline constexpr const char* kClearFailed = "Clear Failed.";
 }  // namespace tracklogtext
@@ -149,12 +151,26 @@ public:
     static constexpr int kItemRecordMode = 6;
     // A query reply's value field, counted from the "$" of "$PMTK182".
     static constexpr std::size_t kValueFieldOffset = 13;
+    // The largest value Read takes from a reply: a distance in metres whose
+    // feet (x 3.28) still fit an int. A larger one is a bad reply.
+    static constexpr int kMaxReplyValue = 654720624;
     // Sends of the recording switch before it gives up (each polls 1 s).
     static constexpr int kLoggingTries = 5;
 
-    // truncate(metres x 3.28); truncate(feet x 0.3048780487804878).
+    // The distances kept: a whole number whose other unit fits an int too,
+    // so from -kMaxDistanceMetres to kMaxDistanceMetres metres and from
+    // -kMaxDistanceFeet to kMaxDistanceFeet feet. A larger one, typed, read
+    // or sent, is refused.
+    static constexpr int kMaxDistanceMetres = kMaxReplyValue;  // x 3.28 = 2147483646.7
+    static constexpr int kMaxDistanceFeet = 2147483646;
+
+    // truncate(metres x 3.28); truncate(feet x 0.3048780487804878). Values
+    // beyond the limits above count as the limit.
     static int MetresToFeet(int metres);
     static int FeetToMetres(int feet);
+    // The distance in an edit's text (leading blanks, a sign, digits; no
+    // digits is 0) in metres or in feet; nothing when it is beyond the limit.
+    static std::optional<int> DistanceFromText(const std::string& text, bool feet);
 
     // The page's dialog initialisation: the defaults loaded, and staged and
     // applied values set from them.
@@ -174,7 +190,8 @@ public:
     void SetRecordMode(int recordMode) { stagedRecordMode = recordMode; }
     // The Meter / Foot radios, with the text of the distance edit. The value
     // is converted only when the unit really changes; the returned text is
-    // what the edit shows then.
+    // what the edit shows then. A distance beyond the limit is refused: the
+    // unit stays, and the text is the staged distance in it.
     std::string SelectMeter(const std::string& distanceText);
     std::string SelectFoot(const std::string& distanceText);
     // What the controls show.
@@ -185,7 +202,9 @@ public:
     // Page command 2: sends, through SendPmtk182Retry, each staged value that
     // differs from its applied copy (texts of the interval and distance
     // edits), in the order switch, log mode, interval, distance, record mode.
-    // True when every sentence sent was answered (and when nothing was sent).
+    // True when every sentence sent was answered (and when nothing was sent);
+    // false too when the distance was beyond the limit (it is not sent, and
+    // the staged distance stays).
     bool ApplyAll(const std::string& intervalText, const std::string& distanceText, Pmtk182Sender& sender);
     // Page command 3: staged values back to the defaults (shown in metres);
     // the recording switch goes to the device as on. True when it was
@@ -193,7 +212,8 @@ public:
     bool DefaultAll(Pmtk182Sender& sender);
 
     enum class ReadResult { kOk, kNotConnected, kNoReply, kBadReply };
-    // Button Read: queries record mode, interval and distance; on success
+    // Button Read: queries record mode, interval and distance (a value that
+    // is no whole number, or beyond its limit, is a bad reply); on success
     // every copy takes them (log mode by time when the interval is not 0),
     // recording is switched on and kOk returned. On any failure nothing
     // changes.

@@ -2,13 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <vector>
 
 #include "support/ProcessZone.h"
+#include "support/SourceFile.h"
 
 namespace waypoint {
 
@@ -64,17 +65,25 @@ BlockTransferResult DownloadWaypointFile(BlockTransfer& engine, const std::strin
 
     BlockTransferResult result;
     std::vector<std::uint8_t> file;
-    std::ifstream in(path, std::ios::binary);
+    // Only a regular file is sent; a FIFO or device cannot block the open.
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> in(OpenSourceStream(path), &std::fclose);
     struct stat st {};
-    if (!in || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (!in || ::fstat(::fileno(in.get()), &st) != 0) {
         result.status = BlockTransferStatus::kCannotOpenFile;
         result.text = blocks::kTextCannotOpenFile;
     } else if (static_cast<std::uint64_t>(st.st_size) > blocks::kMaxDownloadBytes) {
         result.status = BlockTransferStatus::kFileTooLarge;
         result.text = blocks::kTextFileTooLarge;
     } else {
-        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in.bad() || file.size() > blocks::kMaxDownloadBytes) {
+        // Read to the end, never more than one byte past the largest file.
+        std::size_t got = 0;
+        file.resize(static_cast<std::size_t>(st.st_size) + 1);
+        for (std::size_t n = 1; n > 0 && got <= blocks::kMaxDownloadBytes; got += n) {
+            if (got == file.size()) file.resize(std::min<std::size_t>(got * 2, blocks::kMaxDownloadBytes + 1));
+            n = std::fread(file.data() + got, 1, file.size() - got, in.get());
+        }
+        file.resize(got);
+        if (std::ferror(in.get()) || got > blocks::kMaxDownloadBytes) {
             result.status = BlockTransferStatus::kCannotOpenFile;
             result.text = blocks::kTextCannotOpenFile;
         }

@@ -18,6 +18,7 @@
 #include "device/SerialLink.h"
 #include "platform/Clock.h"
 #include "sim/BlockTarget.h"
+#include "sim/Framing.h"
 #include "support/ProcessZone.h"
 #include "tracklog/BlockTransfer.h"
 #include "tracklog/WaypointDownload.h"
@@ -109,6 +110,7 @@ struct Case {
     St expected;
     int stringId = 0;
     int resends = 0;  // packets or blocks the device took again
+    bool endWriteFails = false;  // "$END" cannot be written
 };
 
 const Case kCases[] = {
@@ -130,6 +132,7 @@ const Case kCases[] = {
     {"DownloadAbortedAfterPacket", Use::kDownload, Source::kCrLfFile, {.abortAfter = 1}, St::kAborted, 107},
     {"DownloadDeviceFallsSilent", Use::kDownload, Source::kCrLfFile, {.silentAfter = 2}, St::kDeviceSilent},
     {"DownloadDeviceSilent", Use::kDownload, Source::k512, {.silent = true}, St::kNoResponse, 104},
+    {"DownloadEndCannotBeWritten", Use::kDownload, Source::k512, {}, St::kPortFailed, 0, 0, true},
     // Read-outs of the device's data.
     {"ReadOutThreeBlocks", Use::kReadOut, Source::kThreeBlocks, {}, St::kDone},
     {"ReadOutOfAnEmptyLog", Use::kReadOut, Source::kEmpty, {}, St::kDone},
@@ -141,6 +144,7 @@ const Case kCases[] = {
     {"ReadOutAbortedAfterBlock", Use::kReadOut, Source::kThreeBlocks, {.abortAfter = 1}, St::kAborted, 107},
     {"ReadOutDeviceFallsSilent", Use::kReadOut, Source::kThreeBlocks, {.silentAfter = 1}, St::kDeviceSilent},
     {"ReadOutDeviceSilent", Use::kReadOut, Source::kThreeBlocks, {.silent = true}, St::kNoResponse},
+    {"ReadOutEndCannotBeWritten", Use::kReadOut, Source::kThreeBlocks, {}, St::kPortFailed, 0, 0, true},
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
@@ -154,6 +158,7 @@ TEST_P(BlockTransferRun, AgainstTheSimulatedLogger) {
     sim::BlockTargetOptions options = c.device;
     if (readOut) options.logData = source;
     BlockRun run(options);
+    if (c.endWriteFails) run.line.SetWriteFails([](const std::string& w) { return w == blocks::kEnd; });
     BlockTransfer engine(run.link, readOut ? BlockTransfer::ReadOut() : BlockTransfer::WaypointDownload(),
                          &run.sendPmtkFirst);
     Bytes stored;
@@ -275,6 +280,23 @@ TEST(BlockTransferSearch, NoPortThatOpensASecondStartThatDoesNothingAndAStop) {
     EXPECT_EQ(third.target->PacketData().size(), 1u);
 }
 
+TEST(BlockTransferSearch, TheWakeUpReplyWaitEndsAtItsDeadlineOrAStopWhileSentencesKeepComing) {
+    const std::string nmea = sim::Frame("GPGGA,120000.000,3530.0000,N,13915.0000,E,1,08,1.0,100.0,M,0.0,M,,");
+    for (const bool stop : {false, true}) {
+        BlockRun run;
+        BlockTransfer engine(run.link, BlockTransfer::ReadOut(), &run.sendPmtkFirst);
+        std::size_t given = 0;
+        run.line.SetReadSource([&](std::uint32_t) {  // a byte a millisecond
+            run.clock.Advance(1);
+            if (stop && given == 500) engine.RequestStop();
+            return given < 200000 ? std::string(1, nmea[given++ % nmea.size()]) : std::string();
+        });
+        const BlockTransferResult r = engine.ReadTrackLogBlocks({});
+        EXPECT_LE(given, stop ? 502u : 1500u) << "bytes taken, stop " << stop;
+        EXPECT_TRUE(!stop || r.status == St::kStopped) << BlockTransferStatusName(r.status);
+    }
+}
+
 TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     for (auto [size, padded] : {std::pair<std::size_t, std::size_t>{0, 0}, {1, 512}, {512, 512}, {513, 1024},
                                 {1000, 1024}, {1024, 1024}}) {
@@ -317,6 +339,8 @@ TEST(WaypointDownload, PaddingDateTextAndTheWorkerJob) {
     EXPECT_TRUE(none.line.tried.empty());
     EXPECT_EQ(none.statuses, (Strings{"Waiting for Starting...", r.text}));
     EXPECT_FALSE(waypoint::ReadWaypointFileInfo(folder + "/missing.mpt").found);
+    ::mkfifo((folder + "/pipe.mpt").c_str(), 0600);  // refused, never waited on
+    EXPECT_EQ(waypoint::DownloadWaypointFile(idle, folder + "/pipe.mpt", none.Callbacks()).status, St::kCannotOpenFile);
     std::filesystem::remove_all(folder);
 }
 

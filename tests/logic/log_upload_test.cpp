@@ -70,6 +70,23 @@ TEST(LogPacketTest, FindsOnlyCompleteRightPacketsOfTheWantedAddress) {
     EXPECT_FALSE(SentenceChecksumOk("$GPGGA*"));
 }
 
+// A stray "$" before a packet hides nothing whether the text comes whole or
+// a byte at a time; data that are not all hex digits make a bad packet.
+TEST(LogPacketTest, TheSamePacketsWholeOrInPiecesAndOnlyHexDigits) {
+    const std::string letters = sim::Frame("PMTK182,8,00000800," + std::string(kPacketHexChars - 2, 'A') + "G?");
+    for (const auto& [text, taken] : {std::pair{"$$" + Packet(0x800, '1'), "11"}, {"x$P$$" + Packet(0x800, 'f'), "ff"},
+                                      {letters, "bad"}}) {
+        for (const std::size_t piece : {std::size_t{1}, text.size()}) {
+            PacketSearch r;
+            for (std::size_t have = piece; r.status == PacketStatus::kNotYet && have <= text.size(); have += piece) {
+                r = FindLogPacket(std::string_view(text).substr(0, have), r.next, 0x800);
+            }
+            const bool found = r.status == PacketStatus::kFound, bad = r.status == PacketStatus::kBadChecksum;
+            EXPECT_EQ(found ? text.substr(r.data, 2) : bad ? "bad" : "none", taken) << text.substr(0, 6) << piece;
+        }
+    }
+}
+
 TEST(LogPacketTest, SizesProgressAndElapsedText) {
     // The end address rounds up to whole 64 KiB blocks, 0 is the whole
     // memory, and more is clamped to it.

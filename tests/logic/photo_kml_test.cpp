@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "PhotoFiles.h"
+#include "export/GpsTagWriter.h"
 #include "export/PhotoKml.h"
 #include "support/ProcessZone.h"
 #include "support/StdioFileEx.h"
@@ -128,6 +129,13 @@ TEST_F(PhotoKmlTest, CalibrationSinglePointNoTrack) {
     state_.calibrationSeconds = 0;
     text = BuildPhotoKml(state_, Track({{kT0 + 2, 22.5f, 120.25f, 12.5f}}), false);
     EXPECT_NE(text.find("2008\r\n</name>\r\n<styleUrl>\r\n#styleMap_TLP_Start\r\n"), std::string::npos);
+    // Records the track writers skip (NaN, infinity, off the globe, 2^31 s) are no points.
+    text = BuildPhotoKml(state_, Track({{kT0 + 1, __builtin_nanf(""), 1, 1}, {kT0 + 1, 1, __builtin_inff(), 1},
+                                        {kT0 + 1, 1, 180.5f, 1}, {0x80000000u, 1, 1, 1}, {kT0 + 2, 22.5f, 120, 12}}),
+                         false);
+    EXPECT_EQ(state_.trackPoints.size() + text.find("nan") + text.find("inf"), 1 + 2 * std::string::npos);
+    ::mkfifo((dir_ / "pipe.trl").c_str(), 0600);  // refused, never waited on, no points
+    EXPECT_EQ(BuildPhotoKml(state_, (dir_ / "pipe.trl").string(), false), BuildPhotoKml(state_, "", false));
     // No readable source: a whole document without points.
     text = BuildPhotoKml(state_, (dir_ / "missing.trl").string(), false);
     EXPECT_NE(text.find("<coordinates>\r\n</coordinates>\r\n</LineString>\r\n</MultiGeometry>\r\n</Placemark>\r\n"
@@ -135,6 +143,20 @@ TEST_F(PhotoKmlTest, CalibrationSinglePointNoTrack) {
               std::string::npos);
     EXPECT_TRUE(WritePhotoKmlFile(state_, track, (dir_ / "atomic.kml").string(), false));
     EXPECT_EQ(ReadBytes((dir_ / "atomic.kml").string()).size(), 2 + 2 * BuildPhotoKml(state_, track, false).size());
+}
+
+// Two photos whose names differ only in the case of ".jpg" share one copy
+// name: the first keeps its copy, the second is listed, not written over it.
+TEST_F(PhotoKmlTest, OneCopyNameTwoPhotos) {
+    Photo("e.JPG", "built-canon-ii.jpg", "2008:06:07 09:05:03");
+    Photo("e.jpg", "built-sony-ii.jpg", "2008:06:07 09:05:33");
+    BuildPhotoKml(state_, Track({{kT0, 22.5f, 120.25f, 12.5f}, {kT0 + 60, 22.6f, 120.3f, 13.0f}}), true);
+    EXPECT_EQ(state_.photoList.back(), (dir_ / "photos/e.jpg;").string() + kCopyNameTakenText);
+    std::int64_t time = 0;
+    int failed = 1;
+    std::string message;
+    ReadExifDateTime((dir_ / "photos/GPS/e_GPS.jpg").string(), time, failed, message);
+    EXPECT_EQ(time, kT0 + 3);
 }
 
 }  // namespace

@@ -187,6 +187,8 @@ TEST_F(TextFileTest, FailuresAreReportedNotSwallowed) {
     EXPECT_FALSE(file.ConversionFailed());
     file.Close();
     EXPECT_EQ(ReadBytes(Path("bad.txt")), (Bytes{0xFF, 0xFE, 'd', 0}));
+    ::mkfifo(Path("pipe.txt").c_str(), 0600);  // refused, never waited on
+    EXPECT_FALSE(file.Open(Path("pipe.txt"), CStdioFile::modeRead) || CStdioFileEx::IsFileUnicode(Path("pipe.txt")));
 
     if (fs::exists("/dev/full")) {
         constexpr unsigned kFullFlags = CStdioFile::modeWrite | CStdioFileEx::modeWriteUnicode;

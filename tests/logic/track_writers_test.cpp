@@ -233,6 +233,7 @@ TEST(TimeZoneRuleTest, RowsDefaultsAndApplying) {
     const char* tzBefore = std::getenv("TZ");
     const std::string tz = tzBefore ? tzBefore : "(unset)";
     std::tm tm{};
+    testing::internal::CaptureStdout();
     ASSERT_TRUE(zone_rule::ApplyZoneRow(0));
     ASSERT_TRUE(ToLocalTime(1165809600, tm));
     EXPECT_EQ(tm.tm_hour, 17);
@@ -241,6 +242,8 @@ TEST(TimeZoneRuleTest, RowsDefaultsAndApplying) {
     EXPECT_EQ(tm.tm_hour, 16);
     EXPECT_EQ(tm.tm_mday, 10);
     EXPECT_FALSE(zone_rule::ApplyZoneRow(26));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "_daylight = 0\n_timezone = -46800\n_tzname[0] = TMP\n"
+                                                      "_daylight = 0\n_timezone = 43200\n_tzname[0] = TMP\n");
     const char* tzAfter = std::getenv("TZ");
     EXPECT_EQ(tzAfter ? tzAfter : "(unset)", tz);
 }
@@ -275,6 +278,9 @@ TEST(TrackConversionTest, RefusesWhatWouldLoseDataAndReportsEachFormat) {
     r = ConvertTrackLog((dir / "none.trl").string(), {true, false, false, false}, 13);
     EXPECT_EQ(r.source, SourceStatus::Unreadable);
     EXPECT_EQ(r.Output(TrackFormat::Text).status, OutputStatus::NotWrittenSourceFailed);
+    ::mkfifo((dir / "pipe.trl").c_str(), 0600);  // refused, never waited on
+    r = ConvertTrackLog((dir / "pipe.trl").string(), {true, false, false, false}, 13);
+    EXPECT_NE(FormatMessage(TrackFormat::Text, r.Output(TrackFormat::Text), r).find("(not a regular file)"), std::string::npos);
     r = ConvertTrackLog((dir / "abc").string(), {true, false, false, false}, 13);
     EXPECT_EQ(r.source, SourceStatus::NameTooShort);
     EXPECT_FALSE(fs::exists(dir / ".txt"));

@@ -76,6 +76,14 @@ TEST_F(TrackLogSettingsTest, UnitToggleConvertsOnceAndShowsTheUnit) {
     EXPECT_EQ(model.SelectFoot("100"), "328");
     EXPECT_EQ(model.SelectMeter("7"), "2");
     EXPECT_EQ(model.SelectFoot("2"), "6");
+    // A distance whose other unit does not fit an int is refused: the unit stays, the staged distance shows.
+    std::string shown;
+    for (const char* step : {"m654720624", "f654720624", "m99999999999", "m-2147483647", "m100", "f999999999"}) {
+        shown += (step[0] == 'f' ? model.SelectFoot(step + 1) : model.SelectMeter(step + 1)) + " ";
+        shown += model.UnitLabel();
+    }
+    EXPECT_EQ(shown, "199609946 Meter2147483646 Foot2147483646 Foot2147483646 Foot30 Meter30 Meter");
+    EXPECT_FALSE(model.ApplyAll("10", "654720625", sender) || model.DistanceText() != "30" || !port.written.empty());
 }
 
 TEST_F(TrackLogSettingsTest, ApplySendsOnlyWhatChangedWithExactSentences) {
@@ -143,9 +151,11 @@ TEST_F(TrackLogSettingsTest, ReadTakesWholeFieldsAndTerminatesTheReply) {
     EXPECT_EQ(port.written.back(), "$PMTK182,10*14\r\n");
     EXPECT_STREQ(TrackLogSettings::ReadStatusText(TrackLogSettings::ReadResult::kOk), "Update Setting Successfully.");
 
-    // A value that is no number, or the answer to another item, changes nothing.
+    // A value that is no number, the answer to another item, or a distance
+    // whose feet do not fit an int changes nothing.
     model.stagedInterval = 7;
-    for (const char* bad : {"$PMTK182,3,4,1x*00\r\n", "$PMTK182,3,3,1000*00\r\n"}) {
+    for (const char* bad : {"$PMTK182,3,4,1x*00\r\n", "$PMTK182,3,3,1000*00\r\n", "$PMTK182,3,4,946729506*00\r\n",
+                            "$PMTK182,3,4,654720625*00\r\n", "$PMTK182,3,4,99999999999999999999*00\r\n"}) {
         port.answers["$PMTK182,2,4*3F\r\n"] = bad;
         EXPECT_EQ(model.ReadDeviceSettings(sender), TrackLogSettings::ReadResult::kBadReply) << bad;
         EXPECT_EQ(model.stagedInterval, 7);

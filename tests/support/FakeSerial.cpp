@@ -22,6 +22,7 @@ public:
         std::lock_guard lock(owner_.mutex_);
         if (got) *got = 0;
         if (closed_) return false;
+        if (owner_.readSource_) owner_.input_ = owner_.readSource_(count);
         const std::uint32_t n = std::min<std::uint32_t>(count, static_cast<std::uint32_t>(owner_.input_.size()));
         std::memcpy(buffer, owner_.input_.data(), n);
         owner_.input_.erase(0, n);
@@ -34,7 +35,7 @@ public:
         {
             std::lock_guard lock(owner_.mutex_);
             if (written) *written = 0;
-            if (closed_) return false;
+            if (closed_ || (owner_.writeFails_ && owner_.writeFails_(bytes))) return false;
             owner_.writes_.push_back(bytes);
             owner_.events_.push_back("write " + bytes);
             responder = owner_.responder_;
@@ -88,6 +89,16 @@ void FakeSerialBackend::SetResponder(Responder r) {
 void FakeSerialBackend::SetOpenFails(bool fails) {
     std::lock_guard lock(mutex_);
     openFails_ = fails;
+}
+
+void FakeSerialBackend::SetWriteFails(std::function<bool(const std::string&)> fails) {
+    std::lock_guard lock(mutex_);
+    writeFails_ = std::move(fails);
+}
+
+void FakeSerialBackend::SetReadSource(std::function<std::string(std::uint32_t)> source) {
+    std::lock_guard lock(mutex_);
+    readSource_ = std::move(source);
 }
 
 void FakeSerialBackend::PushInput(const std::string& bytes) {

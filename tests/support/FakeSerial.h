@@ -23,6 +23,11 @@ public:
 
     void SetResponder(Responder r);
     void SetOpenFails(bool fails);
+    // Writes for which `fails` holds are refused (nothing written, false).
+    void SetWriteFails(std::function<bool(const std::string& bytes)> fails);
+    // Reads of up to `count` bytes take what `source` gives instead of the
+    // queued input (a device that never stops sending).
+    void SetReadSource(std::function<std::string(std::uint32_t count)> source);
     void PushInput(const std::string& bytes);
 
     // What happened, in order.
@@ -39,6 +44,8 @@ private:
     mutable std::mutex mutex_;
     Responder responder_;
     bool openFails_ = false;
+    std::function<bool(const std::string&)> writeFails_;
+    std::function<std::string(std::uint32_t)> readSource_;
     std::string input_;
     std::vector<std::string> writes_;
     std::vector<std::string> opened_;

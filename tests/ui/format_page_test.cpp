@@ -67,6 +67,9 @@ TEST_F(FormatPageTest, StartsWithKmlAndTheMachinesZoneAndDefaultAllPutsKmlAndZon
     CPageTrackLogFormat onUtc;  // a machine on UTC selects "0"
     Create(onUtc, 0);
     EXPECT_EQ(onUtc.GetCurSel(kZoneCombo), zone_rule::kUtcRow);
+    CPageTrackLogFormat onPlus14;  // no row names UTC+14: none is selected
+    Create(onPlus14, 14 * 3600);
+    EXPECT_EQ(std::to_string(onPlus14.GetCurSel(kZoneCombo)) + " zone " + std::to_string(onPlus14.zone), "-1 zone 14");
 
     theUtility.SetPhotoTimeZone(4);
     Choose(2, {kOutputText, kOutputKml, kOutputGpx});

@@ -130,6 +130,10 @@ TEST_F(PhotoPageTest, ConvertChecksSourceThenFolderAndReportsEachFailureWithoutC
     Choose(missing, photos);
     page.SendCommand(kConvert);
     ExpectFailure(missing + "\n" + std::strerror(ENOENT));
+    ::mkfifo((folder / "pipe.trl").c_str(), 0600);  // refused, never waited on
+    Choose((folder / "pipe.trl").string(), photos);
+    page.SendCommand(kConvert);
+    ExpectFailure((folder / "pipe.trl").string() + "\nnot a regular file");
     EXPECT_EQ(ui.Count("save"), 0u);
 
     Choose(source, photos);
@@ -142,7 +146,7 @@ TEST_F(PhotoPageTest, ConvertChecksSourceThenFolderAndReportsEachFailureWithoutC
     ConvertTo(out);
     ExpectFailure(UnavailablePhotoKmlWriter::kNotAvailable);
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_EQ(ui.Count("message"), 5u);  // one box each
+    EXPECT_EQ(ui.Count("message"), 6u);  // one box each
 }
 
 TEST_F(PhotoPageTest, TheCombineDialogsOkSetsZoneAndCalibrationAndCancelLeavesThem) {

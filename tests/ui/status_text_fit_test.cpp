@@ -111,7 +111,7 @@ std::vector<Texts> WhatEachControlShows() {
         {130, dialog130::kDistanceUnit, {}, {"Meter", "Foot"}},
         {130, dialog130::kStatus, {},
          {"Upload/Clear Status Message", kWaiting, kUploading, kStatusFinishing, kUploadDone, kUploadFailed,
-          kOutputFailed, kClearDone, kClearFailed}},
+          kOutputFailed, kOutputWriteFailed, kClearDone, kClearFailed}},
         {130, dialog130::kUploadLabel, {}, {"Upload Device Track Log Data to PC"}},
         {130, dialog130::kUploadPercent, {}, {"0%", "100%"}},
         {130, dialog130::kClearLabel, {}, {"Clear Device Track Log Data"}},

@@ -136,6 +136,12 @@ TEST_F(TrackLogPageTest, FailuresAreReportedNeverShownAsSuccess) {
     ASSERT_EQ(w.ui.MessageTexts().size(), 1u);
     EXPECT_NE(w.ui.MessageTexts()[0].find("no-such-folder"), std::string::npos);
 
+    // A read-out whose file cannot be put in place (its name became a folder) could not be written.
+    testsupport::RunWithFile(*page, w.ui, dir / "taken.trl", {kUpload}, false);
+    std::filesystem::create_directories(std::string(dir / "taken.trl") + "/inside");
+    ASSERT_TRUE(testsupport::FinishWorker(*page));
+    EXPECT_EQ(Text(kStatus), "Cannot write the output file.");
+    w.device->ClearTranscript();
     // Clear sends nothing to the logger, so it clears nothing and says so.
     page->SendCommand(kClear);
     ASSERT_TRUE(testsupport::FinishWorker(*page));
@@ -159,8 +165,8 @@ TEST_F(TrackLogPageTest, FailuresAreReportedNeverShownAsSuccess) {
     ASSERT_TRUE(testsupport::RunWithFile(*page, w.ui, dir / "silent.trl", {kUpload}));
     EXPECT_EQ(Text(kStatus), "Upload Failed.");
     EXPECT_FALSE(std::filesystem::exists(dir / "silent.trl"));
-    ASSERT_TRUE(testsupport::WaitUntil([this] { return w.ui.MessageTexts().size() == 2; }, 10s));
-    EXPECT_EQ(w.ui.MessageTexts()[1], "Get no response from device. Please restart device again.");
+    ASSERT_TRUE(testsupport::WaitUntil([this] { return w.ui.MessageTexts().size() == 3; }, 10s));
+    EXPECT_EQ(w.ui.MessageTexts()[2], "Get no response from device. Please restart device again.");
     EXPECT_TRUE(w.window->IsWindowVisible());  // the program is not closed
 }
 

@@ -86,7 +86,8 @@ def maker_note(t, sony):
 
 def build(little=True, make="Canon", date="2008:06:07 09:05:03", exif_ifd=True, makernote=True,
           interop=True, ifd1=True, gps=False, jfif=False, app2=False, ifd0_gap=0, description=0,
-          offset_outside=False, odd_ifd1=False):
+          offset_outside=False, odd_ifd1=False, ifd2=False, ifd1_interop=False, app1_e=None,
+          identifier=b"Exif\0\0"):
     t = Tiff(little)
     sony = make.startswith("SONY")
     t.out += (b"II" if little else b"MM") + t.u16(42) + t.u32(8 + ifd0_gap) + bytes(ifd0_gap)
@@ -135,18 +136,28 @@ def build(little=True, make="Canon", date="2008:06:07 09:05:03", exif_ifd=True, 
         t.put(ifd0_next, t.u32(len(t.out)))
         fields = [t.short(0x0103, 6), t.rational(0x011A, 72, 1), t.rational(0x011B, 72, 1),
                   t.short(0x0128, 2), t.pointer(0x0201), t.long(0x0202, len(TINY))]
-        where, _ = t.add_ifd(fields, align=not odd_ifd1)
+        if ifd1_interop:
+            fields.append(t.pointer(0xA005))
+        where, ifd1_next = t.add_ifd(fields, align=not odd_ifd1)
+        if ifd1_interop:
+            t.put(where[0xA005], t.u32(len(t.out) + len(t.out) % 2))
+            t.add_ifd([t.ascii(0x0001, "THM"), t.raw(0x0002, 7, b"0100")])
         t.align()
         t.put(where[0x0201], t.u32(len(t.out)))
         t.out += TINY
+        if ifd2:
+            t.put(ifd1_next, t.u32(len(t.out) + len(t.out) % 2))
+            t.add_ifd([t.ascii(0x010E, "the IFD after IFD1"), t.rational(0x011A, 300, 1), t.short(0x0128, 2)])
     out = bytearray(b"\xff\xd8")
     if jfif:
         out += b"\xff\xe0\x00\x10JFIF\x00\x01\x01\x00\x00\x01\x00\x01\x00\x00"
     if app2:
         out += b"\xff\xe2\x00\x06TEST"
+    if app1_e:
+        out += b"\xff\xe1" + struct.pack(">H", 2 + len(app1_e)) + app1_e
     length = 2 + 6 + len(t.out)
     assert length <= 0xFFFF
-    out += b"\xff\xe1" + struct.pack(">H", length) + b"Exif\0\0" + t.out
+    out += b"\xff\xe1" + struct.pack(">H", length) + identifier + t.out
     at = 2  # the tiny JPEG less its start marker and its APPn segments
     while TINY[at] == 0xFF and 0xE0 <= TINY[at + 1] <= 0xEF:
         at += 2 + struct.unpack(">H", TINY[at + 2:at + 4])[0]
@@ -172,6 +183,10 @@ PHOTOS = {
     "app2-first": {"app2": True},
     "no-exif-ifd": {"exif_ifd": False},
     "no-date": {"date": ""},
+    "ifd2": {"ifd2": True},
+    "sony-ifd1-interop": {"make": "SONY", "little": False, "ifd1_interop": True},
+    "app1-e-first": {"app1_e": b"Extension\0"},
+    "exif-lookalike": {"identifier": b"Exig\0\0"},
 }
 
 if __name__ == "__main__":
