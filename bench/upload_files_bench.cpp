@@ -4,9 +4,11 @@
 // worker writes while the UI thread runs its event loop; a timer on the UI
 // thread notes how long the thread was kept from it. Every segment holds 28
 // records, so the work per file is the same for every size. The files go to
-// a folder in $PELLORA_BENCH_DIR (default: the temporary folder); on a disk
-// file system the kernel's cost of making new files, which varies with what
-// other programs deleted lately, is part of the figures. Counters:
+// a folder in $PELLORA_BENCH_DIR (default: the temporary folder) and stay
+// until the program ends. On a disk file system the kernel's cost of making a
+// new file, which grows with the files deleted there in the last minutes (by
+// any program, an earlier run of this one included), is part of the figures.
+// Counters:
 //   files               .trl files written (each also gets its KML)
 //   ms_per_file         wall time per .trl file, from the start of the writing
 //                       to the last line shown in the list
@@ -42,11 +44,14 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
+fs::path OutputFolder() {
+    const char* base = std::getenv("PELLORA_BENCH_DIR");
+    return (base ? fs::path(base) : fs::temp_directory_path()) / ("pellora-bench-upload-" + std::to_string(::getpid()));
+}
+
 void BM_UploadFiles(benchmark::State& state) {
     const auto segments = static_cast<std::size_t>(state.range(0));
-    const char* base = std::getenv("PELLORA_BENCH_DIR");
-    const fs::path out = (base ? fs::path(base) : fs::temp_directory_path()) /
-                         ("pellora-bench-upload-" + std::to_string(::getpid()));
+    const fs::path out = OutputFolder() / std::to_string(segments);
     COrvikUtilityDlg window;
     window.Create(static_cast<QWidget*>(nullptr));
     window.ShowWindow(true);
@@ -63,10 +68,9 @@ void BM_UploadFiles(benchmark::State& state) {
     double longestBusyMs = 0;
     double totalMs = 0;
     std::size_t files = 0;
-    // A new folder each time; the files go only at the end, as deleting them
-    // in between would slow the next writes down with the file system's
-    // bookkeeping of deleted entries.
-    fs::remove_all(out);
+    // A new folder each time; the files go only when the program ends, as
+    // deleting them in between would slow the next writes down with the file
+    // system's bookkeeping of recently deleted entries.
     int run = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -110,7 +114,6 @@ void BM_UploadFiles(benchmark::State& state) {
     state.counters["total_s"] = totalMs / runs / 1000.0;
     state.counters["ms_per_file"] = files ? totalMs / runs / static_cast<double>(files) : 0.0;
     state.counters["longest_ui_busy_ms"] = longestBusyMs;
-    fs::remove_all(out);
 }
 BENCHMARK(BM_UploadFiles)->Arg(500)->Arg(1500)->Arg(4500)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -123,5 +126,6 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    fs::remove_all(OutputFolder());
     return 0;
 }
