@@ -8,6 +8,7 @@
 #include "export/PhotoCSDlg.h"
 #include "export/PhotoKml.h"
 #include "export/TimeZoneRule.h"
+#include "platform/Controls.h"
 #include "platform/Ui.h"
 #include "support/AtomicFile.h"
 #include "support/ProcessZone.h"
@@ -105,6 +106,7 @@ void CPageTrackLogPhoto::SetPhotoKmlWriter(std::unique_ptr<PhotoKmlWriter> write
 
 bool CPageTrackLogPhoto::OnInitDialog() {
     CPage::OnInitDialog();
+    photoList.Attach(Item<platform::ListBoxWidget>(kPhotoList));
     LoadCaptions();
     int zone = 0;
     theUtility.GetPhotoTimeZone(zone);
@@ -261,8 +263,8 @@ void CPageTrackLogPhoto::RunTickThread(bool run, bool onUiThread) {
 }
 
 void CPageTrackLogPhoto::ShowRunOnPage(const PhotoKmlResult& result) {
-    ClearItems(kPhotoList);
-    for (const std::string& line : result.listLines) AddItem(kPhotoList, line);
+    photoList.ResetContent();
+    photoList.AddStrings(result.listLines);
     SetDlgItemText(kSummaryText, result.summary);
 }
 
@@ -357,6 +359,12 @@ bool CPageTrackLogPhoto::ConvertWithPhotos(const std::string& source, CStdioFile
         RunTickThread(true, false);
         const PhotoKmlResult result = writer_->WritePhotoKml(MakeRun(true));
         RunTickThread(false, false);
+        // The run's lines (GPS copies not made) replace the list's; the
+        // summary is left as it is.
+        PostToUi([this, lines = result.listLines] {
+            photoList.ResetContent();
+            photoList.AddStrings(lines);
+        });
         failure = result.failure;
         if (result.written) {
             try {

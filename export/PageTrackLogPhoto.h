@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "ui/HListBox.h"
 #include "ui/Page.h"
 
 class AtomicFile;
@@ -37,7 +38,7 @@ struct PhotoKmlRun {
     std::string sourcePath;   // the .trl
     std::string photoFolder;  // the folder of JPEG photos
     int calibrationSeconds = 0;
-    bool batchMode = false;   // no list lines or summary wanted
+    bool batchMode = false;   // no summary, list lines only for GPS copies not made
     bool writeGpsInPhoto = false;
 };
 
@@ -46,7 +47,7 @@ struct PhotoKmlResult {
     bool written = false;   // the document below was made
     std::string document;   // 8-bit text (the ANSI code page), lines ending in CR LF
     std::string failure;    // why no document was made
-    std::vector<std::string> listLines;  // outside batch mode: the list box's lines
+    std::vector<std::string> listLines;  // the list box's lines
     std::string summary;    // outside batch mode: the counts for the summary text
 };
 
@@ -110,6 +111,9 @@ public:
     std::atomic<int> calibrationSeconds{0};
     // True only while ConvertWithPhotos runs.
     std::atomic<bool> batchMode{false};
+    // List 1124: the run's lines, widening to the longest. The batch entry's
+    // lines (GPS copies not made) are shown on the UI thread after its run.
+    CHListBox photoList;
 
     // Message boxes about files carry string 300 as caption, with the stop icon.
     static constexpr const char* kBusy = "A photo link conversion is already running.";

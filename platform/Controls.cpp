@@ -9,6 +9,7 @@
 #include <QStyleOptionTab>
 #include <QStyleOptionTabWidgetFrame>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <algorithm>
 
 namespace platform {
@@ -181,14 +182,49 @@ void TabControlWidget::resizeEvent(QResizeEvent* event) {
     bar_->resize(bar_->sizeHint());
 }
 
+namespace {
+
+// Every row of a list box is one line of text in the list's font, as wide as
+// the extent its owner set. So a row's size needs no measuring of its text,
+// and laying the list out again after an add costs no text shaping, however
+// many rows it holds. The row height is taken once per font.
+class ListRowDelegate : public QStyledItemDelegate {
+public:
+    explicit ListRowDelegate(ListBoxWidget* list) : QStyledItemDelegate(list), list_(list) {}
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        if (rowHeight_ < 0 || rowFont_ != option.font) {
+            QStyleOptionViewItem sample(option);
+            sample.text = QStringLiteral("Xg");
+            sample.features |= QStyleOptionViewItem::HasDisplay;
+            rowHeight_ = QStyledItemDelegate::sizeHint(sample, index).height();
+            rowFont_ = option.font;
+        }
+        return {list_->GetHorizontalExtent(), rowHeight_};
+    }
+
+private:
+    ListBoxWidget* list_;
+    mutable int rowHeight_ = -1;
+    mutable QFont rowFont_;
+};
+
+}  // namespace
+
 ListBoxWidget::ListBoxWidget(QWidget* parent) : QListWidget(parent) {
     setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setTextElideMode(Qt::ElideNone);
     setWordWrap(false);
+    setUniformItemSizes(true);
+    setItemDelegate(new ListRowDelegate(this));
 }
 
 void ListBoxWidget::SetHorizontalExtent(int pixels) {
-    extent_ = std::max(0, pixels);
+    const int extent = std::max(0, pixels);
+    if (extent == extent_) return;
+    extent_ = extent;
+    // The rows take the new width at the next layout.
+    scheduleDelayedItemsLayout();
     updateGeometries();
 }
 

@@ -415,6 +415,10 @@ void Dialog::PostToUi(std::function<void()> fn) {
     QMetaObject::invokeMethod(target, std::move(fn), Qt::QueuedConnection);
 }
 
+void Dialog::PostToUiLater(int ms, std::function<void()> fn) {
+    if (widget_) QTimer::singleShot(ms, widget_.data(), std::move(fn));
+}
+
 void Dialog::SetTimer(int id, int ms) {
     if (!widget_) return;
     QPointer<QTimer>& slot = timers_[id];
@@ -450,6 +454,8 @@ void Dialog::HandleEnter() {
             break;
         }
     }
+    // A disabled default button ignores Enter, as it ignores a click.
+    if (QWidget* button = GetDlgItem(defaultId); button && !button->isEnabled()) return;
     Dispatch(defaultId, notify::kClicked);
 }
 

@@ -164,6 +164,8 @@ public:
     // Runs a function on the UI thread while the window exists; safe from any
     // thread. Workers use this for every control update.
     void PostToUi(std::function<void()> fn);
+    // The same after ms milliseconds; called on the UI thread.
+    void PostToUiLater(int ms, std::function<void()> fn);
 
     // Timers: OnTimer(id) every ms milliseconds until killed.
     void SetTimer(int id, int ms);
@@ -184,7 +186,8 @@ public:
     // Painting hook for minimised windows and the like; default does nothing.
     virtual void OnPaint() {}
 
-    // Keyboard routing as the window receives it (Enter, Esc).
+    // Keyboard routing as the window receives it: Enter clicks the focused
+    // button, else the default one (nothing while that one is disabled).
     void HandleEnter();
     void HandleEscape();
     void HandleCloseBox();

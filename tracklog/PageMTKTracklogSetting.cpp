@@ -66,7 +66,20 @@ std::string_view ReplyText(const char* reply, std::size_t room) {
 
 }  // namespace
 
-CPageMTKTracklogSetting::CPageMTKTracklogSetting() : CPage(res::Template143()) {
+CPageMTKTracklogSetting::CPageMTKTracklogSetting()
+    : CPage(res::Template143()),
+      statusLines_(
+          [this](int delayMs, std::function<void()> fn) {
+              if (delayMs > 0) {
+                  PostToUiLater(delayMs, std::move(fn));
+              } else {
+                  PostToUi(std::move(fn));
+              }
+          },
+          [this](std::vector<std::string>& lines) {
+              if (fileStatusDialog) fileStatusDialog->AddLines(lines);
+          },
+          kStatusLinesPerHandOff, kStatusLinesPauseMs) {
     using platform::notify::kClicked;
     OnNotify(kEnableRecording, kClicked, [this] { OnCheckEnableRecording(); });
     OnNotify(kRead, kClicked, [this] { OnButtonRead(); });
@@ -420,6 +433,7 @@ void CPageMTKTracklogSetting::OnTimer(int id) {
 }
 
 CTrackLogFileStatusDlg* CPageMTKTracklogSetting::OpenStatusDialog() {
+    statusLines_.Flush();  // the last upload's lines stay with its dialog
     if (fileStatusDialog) {
         fileStatusDialog->ShowWindow(false);
         closingStatusDialogs_.push_back(std::move(fileStatusDialog));
@@ -488,22 +502,29 @@ void CPageMTKTracklogSetting::ShowStatusList() {
     });
 }
 
-void CPageMTKTracklogSetting::AddStatusLine(const std::string& line) {
-    // The dialog stays while the upload runs: its OK is disabled meanwhile.
-    if (fileStatusDialog) fileStatusDialog->AddLine(line);
-}
+void CPageMTKTracklogSetting::AddStatusLine(const std::string& line) { statusLines_.Push(line); }
 
+// The conversions run on the calling worker: they write files and touch no
+// window. Once the page is closing the rest are skipped.
 bool CPageMTKTracklogSetting::WriteKml(const std::string& trlPath, const std::string& kmlPath) {
-    bool written = false;
-    RunOnUi([&] { written = host && host->WriteKml(trlPath, kmlPath); });
-    return written;
+    return !closing_.load() && host && host->WriteKml(trlPath, kmlPath);
 }
 
 bool CPageMTKTracklogSetting::ConvertWithPhotos(const std::string& trlPath, const std::string& kmlPath,
                                                 const std::string& photoFolder) {
-    bool written = false;
-    RunOnUi([&] { written = host && host->ConvertWithPhotos(trlPath, kmlPath, photoFolder); });
-    return written;
+    return !closing_.load() && host && host->ConvertWithPhotos(trlPath, kmlPath, photoFolder);
+}
+
+void CPageMTKTracklogSetting::WriteUploadFiles(const std::string& folder, bool writeTotal, bool combine,
+                                               const std::string& photoFolder) {
+    logDecoder.WriteTrlFiles(folder, theUtility.GetUserName(), writeTotal, *this);
+    if (combine) {
+        logDecoder.ConvertTrlToKmlUnicode(*this, photoFolder);
+    } else {
+        logDecoder.ConvertTrlToKml(*this);
+    }
+    // The last lines need not wait for the pause between hand-offs.
+    PostToUi([this] { statusLines_.Flush(); });
 }
 
 void CPageMTKTracklogSetting::OnButtonUpload() {
@@ -589,12 +610,8 @@ void CPageMTKTracklogSetting::UploadTrackLog() {
     std::string status;
     switch (result) {
         case LogUploader::Result::kDone:
-            logDecoder.WriteTrlFiles(folder, theUtility.GetUserName(), choices.GetTransformOption() != 0, *this);
-            if (choices.GetCombinePhoto()) {
-                logDecoder.ConvertTrlToKmlUnicode(*this, choices.GetPhotoDirectory());
-            } else {
-                logDecoder.ConvertTrlToKml(*this);
-            }
+            WriteUploadFiles(folder, choices.GetTransformOption() != 0, choices.GetCombinePhoto() != 0,
+                             choices.GetPhotoDirectory());
             Progress(100);
             status = dumpOk ? UploadDone() + logupload::ElapsedText(platform::NowMs() - start) : kUploadDumpFailed;
             break;

@@ -20,8 +20,10 @@
 //
 // Threads: Read, Apply and Clear run on the UI thread and hold the engine's
 // receive lock over each exchange and its parse. The upload worker touches no
-// widget: it posts control updates to the UI thread and runs what it needs of
-// the main window there, waiting for it. The worker and the read-out's
+// widget and no dialog: it posts control updates to the UI thread, hands its
+// file-status lines over in batches and runs what it needs of the main
+// window there, waiting for it. Only the KML conversions of the written
+// files, plain file work, run on the worker itself. The worker and the read-out's
 // receive thread meet the watchdog (OnTimer, UI thread) only through the
 // atomic flags below. The destructor ends and joins the worker.
 #pragma once
@@ -35,6 +37,7 @@
 #include <vector>
 
 #include "device/CommandEngine.h"
+#include "platform/UiThread.h"
 #include "tracklog/LogDecoder.h"
 #include "tracklog/LogUploader.h"
 #include "tracklog/StepByStepDlg.h"
@@ -103,6 +106,11 @@ public:
     unsigned StartWatchdogTimer(unsigned elapseMs, unsigned timerId);
     bool StopWatchdogTimer(unsigned timerId);
 
+    // After the transfer: the .trl files of the decoded log into folder and
+    // their KML (with photo links from photoFolder when combine is set), each
+    // listed in the file-status dialog. Runs on the upload worker.
+    void WriteUploadFiles(const std::string& folder, bool writeTotal, bool combine, const std::string& photoFolder);
+
     // Replaces the file-status dialog by a new, hidden one with OK disabled,
     // a child of the main window that notifies this page.
     CTrackLogFileStatusDlg* OpenStatusDialog();
@@ -157,6 +165,13 @@ private:
     bool SendSetting(int item, int value);
     // One query of an option's value; nothing without a usable answer.
     std::optional<std::uint32_t> QueryOption(int item, bool hex, bool retry);
+
+    // The worker's status lines, on their way to the file-status dialog on
+    // the UI thread: a bounded batch per hand-off, hand-offs at least a pause
+    // apart.
+    static constexpr std::size_t kStatusLinesPerHandOff = 256;
+    static constexpr int kStatusLinesPauseMs = 20;
+    platform::UiBatchQueue<std::string> statusLines_;
 
     // File-status dialogs whose OK asked for their end; freed on the UI
     // thread after that OK handler has returned.

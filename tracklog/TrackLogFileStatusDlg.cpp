@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "platform/Controls.h"
-#include "platform/UiThread.h"
 #include "support/UtilityManager.h"
 #include "ui/StringTable.h"
 #include "ui/templates/Template146.h"
@@ -29,13 +28,11 @@ void CTrackLogFileStatusDlg::LoadCaptions() {
 }
 
 void CTrackLogFileStatusDlg::AddLine(const std::string& text) {
-    if (platform::IsUiThread()) {
-        if (HasWindow() && fileList.Control()) fileList.AddString(text);
-        return;
-    }
-    PostToUi([this, text] {
-        if (fileList.Control()) fileList.AddString(text);
-    });
+    if (HasWindow() && fileList.Control()) fileList.AddString(text);
+}
+
+void CTrackLogFileStatusDlg::AddLines(const std::vector<std::string>& lines) {
+    if (HasWindow() && fileList.Control()) fileList.AddStrings(lines);
 }
 
 void CTrackLogFileStatusDlg::OnOK() {

@@ -1,7 +1,8 @@
 // What a page may ask of the main window that holds it. The main window
 // implements it; a page finds it as its parent's parent when it is created
 // (CPage::host) and never includes the main window itself. Every call is made
-// on the UI thread; workers hand theirs to the UI thread first.
+// on the UI thread (workers hand theirs to the UI thread first), except the
+// two KML conversions, which touch no window and run on the caller's thread.
 #pragma once
 
 #include <string>

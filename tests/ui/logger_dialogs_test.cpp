@@ -1,11 +1,15 @@
 // The upload's dialogs with scripted choosers: "Transform to File" refuses
 // OK without a folder and records each combination of choices, also when a
-// worker shows it; the file-status list is filled from a worker thread, widens
-// to its longest line and is freed only after its own OK handler returned.
+// worker shows it; the file-status list takes a worker's lines on the UI
+// thread, widens to its longest line, ignores Enter while OK is disabled and
+// is freed only after its own OK handler returned; the files of an upload and
+// their KML are written without the UI thread.
 #include <gtest/gtest.h>
 
 #include <QPointer>
+#include <QTest>
 #include <atomic>
+#include <future>
 #include <thread>
 #include <tuple>
 
@@ -13,6 +17,7 @@
 #include "LoggerSimWindow.h"
 #include "TempDir.h"
 #include "UiTestUtil.h"
+#include "sim/LogImage.h"
 #include "tracklog/StepByStepDlg.h"
 #include "tracklog/TrackLogFileStatusDlg.h"
 #include "ui/templates/Template144.h"
@@ -178,23 +183,57 @@ protected:
     CPageMTKTracklogSetting* logger = nullptr;
 };
 
-TEST_F(StatusDialogTest, AWorkerFillsTheListThatWidensToItsLongestLine) {
+TEST_F(StatusDialogTest, AWorkersLinesReachTheListOnTheUiThreadAndEnterWaitsForOk) {
     CTrackLogFileStatusDlg* dlg = logger->OpenStatusDialog();
     ASSERT_NE(dlg, nullptr);
     EXPECT_FALSE(dlg->IsWindowVisible());
     EXPECT_FALSE(dlg->IsDlgItemEnabled(dialog146::kOk));
+    dlg->ShowWindow(true);
+    QTest::keyClick(dlg->GetWidget(), Qt::Key_Return);  // OK is disabled: the dialog stays
+    ASSERT_EQ(logger->fileStatusDialog.get(), dlg);
     const std::string longLine = "/home/user/tracks/" + std::string(300, 'x') + "/Orvik_20240601_120000.trl";
+    std::vector<std::string> lines;
+    for (int i = 0; i < 600; ++i) lines.push_back("/home/user/tracks/line" + std::to_string(i) + ".trl");
+    lines.push_back(longLine);
     std::thread worker([&] {
-        for (int i = 0; i < 50; ++i) dlg->AddLine("/home/user/tracks/line" + std::to_string(i) + ".trl");
-        dlg->AddLine(longLine);
+        for (const std::string& line : lines) logger->AddStatusLine(line);
     });
     worker.join();
-    EXPECT_TRUE(testsupport::WaitUntil([&] { return dlg->fileList.GetCount() == 51; }, std::chrono::seconds(5)));
+    EXPECT_EQ(dlg->fileList.GetCount(), 0);  // only the UI thread adds them
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return dlg->fileList.GetCount() == 601; }, std::chrono::seconds(5)));
     auto* list = dlg->Item<platform::ListBoxWidget>(dialog146::kFileList);
     ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->item(50)->text().toStdString(), longLine);
+    for (int i = 0; i < list->count(); ++i) ASSERT_EQ(list->item(i)->text().toStdString(), lines[i]) << i;
     EXPECT_EQ(dlg->fileList.GetHorizontalExtent(), dlg->fileList.TextExtent(longLine));
     EXPECT_GT(dlg->fileList.GetHorizontalExtent(), list->width());
+    dlg->EnableDlgItem(dialog146::kOk, true);
+    QTest::keyClick(dlg->GetWidget(), Qt::Key_Return);
+    EXPECT_EQ(logger->fileStatusDialog, nullptr);
+}
+
+TEST_F(StatusDialogTest, TheFilesAndTheirKmlAreWrittenWithoutTheUiThread) {
+    const auto image = sim::LogImage::Synthetic(90, 1767225600u, 30, 0).Build(1);
+    logger->logDecoder.ResetUploadBuffers();
+    logger->logDecoder.DecodeSector(LogSector(image.data(), kLogSectorSize));
+    CTrackLogFileStatusDlg* dlg = logger->OpenStatusDialog();
+    testsupport::TempDir out;
+    auto written = std::async(std::launch::async, [&] { logger->WriteUploadFiles(out.path.string(), false, false, ""); });
+    // No event is handled meanwhile.
+    const bool alone = written.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    EXPECT_TRUE(alone) << "the writing waited for the UI thread";
+    const auto ended = [&] { return written.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+    if (!alone) testsupport::WaitUntil(ended, std::chrono::seconds(20));
+    std::vector<std::string> expected;
+    for (const char* kind : {".trl", ".kml"}) {
+        for (const std::string& name : logger->logDecoder.SegmentFileNames()) {
+            if (!name.empty()) expected.push_back(" " + name + kind);
+        }
+    }
+    ASSERT_EQ(expected.size(), 6u);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return dlg->fileList.GetCount() == 6; }, std::chrono::seconds(5)));
+    auto* list = dlg->Item<platform::ListBoxWidget>(dialog146::kFileList);
+    for (int i = 0; i < list->count(); ++i) EXPECT_EQ(list->item(i)->text().toStdString(), expected[i]);
+    EXPECT_GT(fs::file_size(expected.back().substr(1)), 0u);
 }
 
 TEST_F(StatusDialogTest, OkHasTheDialogFreedAfterItsHandlerReturned) {

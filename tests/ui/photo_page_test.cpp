@@ -2,7 +2,8 @@
 // Convert's check order and its failures (caption 300, no completion text),
 // the zone set before the save dialog, the UTF-16 file, the combine dialog's
 // OK and Cancel, Default All, HexToInt, the batch entry (batch mode, one
-// conversion at a time), and the program's own writer.
+// conversion at a time, its lines listed after the run), the widening list,
+// and the program's own writer.
 #include <QApplication>
 #include <QTimer>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "ExportPageTest.h"
+#include "UiTestUtil.h"
 #include "export/PageTrackLogPhoto.h"
 #include "export/PhotoCSDlg.h"
 #include "support/StdioFileEx.h"
@@ -24,6 +26,8 @@ namespace fs = std::filesystem;
 using namespace dialog135;
 
 constexpr const char* kDocument = "<?xml version=\"1.0\"?>\r\n<kml>é</kml>\r\n";
+// A photo's line wider than the list, which must widen to it.
+const std::string kLongLine = "/home/user/photos/" + std::string(240, 'p') + "/IMG_0001.JPG";
 constexpr unsigned kUnicodeWrite = CStdioFile::modeCreate | CStdioFile::modeWrite | CStdioFileEx::modeWriteUnicode;
 
 // kDocument as the file must hold it: FF FE, then UTF-16LE.
@@ -47,7 +51,7 @@ struct Recorder {
             entered.set_value();
             release.get_future().wait();
         }
-        return {true, kDocument, "", {"photo one", "photo two"}, "2 read"};
+        return {true, kDocument, "", {"photo one", kLongLine}, "2 read"};
     }
     CPageTrackLogPhoto* page = nullptr;
     std::vector<PhotoKmlRun> runs;
@@ -92,7 +96,8 @@ protected:
         EXPECT_EQ(page.StatusMessage(), text);
     }
     // The one run so far: the page's source, folder, calibration and zone,
-    // batch mode as given, kDocument in the file, the list shown outside batch mode.
+    // batch mode as given, kDocument in the file, the list shown (after a batch
+    // run too) and widened to its longest line.
     void ExpectTheRun(int calibration, int zoneHours, bool batch, const fs::path& file) {
         ASSERT_EQ(recorder.runs.size(), 1u);
         const PhotoKmlRun& run = recorder.runs[0];
@@ -101,7 +106,8 @@ protected:
         EXPECT_EQ(recorder.zoneSeen[0], zoneHours * 3600);
         EXPECT_TRUE(run.batchMode == batch && recorder.batchModeSeen[0] == batch);
         EXPECT_EQ(ReadText(file), Utf16Document());
-        EXPECT_EQ(page.GetItemCount(kPhotoList), batch ? 0 : 2);
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return page.GetItemCount(kPhotoList) == 2; }, std::chrono::seconds(5)));
+        EXPECT_EQ(page.photoList.GetHorizontalExtent(), page.photoList.TextExtent(kLongLine));
     }
 
     Recorder recorder;

@@ -8,7 +8,7 @@
 #include "UiTestUtil.h"
 #include "platform/Controls.h"
 #include "platform/Dialog.h"
-#include "shell/HListBox.h"
+#include "ui/HListBox.h"
 #include "shell/TabCtrlEx.h"
 
 namespace {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace platform {
 class ListBoxWidget;
@@ -18,6 +19,9 @@ public:
     platform::ListBoxWidget* Control() const { return control_; }
 
     int AddString(const std::string& text);
+    // Adds the lines in order, as AddString each, in one insertion; returns
+    // how many were added (the rest did not fit).
+    int AddStrings(const std::vector<std::string>& lines);
     int InsertString(int index, const std::string& text);
     int DeleteString(int index);
     void ResetContent();

@@ -1,6 +1,7 @@
-#include "shell/HListBox.h"
+#include "ui/HListBox.h"
 
 #include <QFontMetrics>
+#include <algorithm>
 
 #include "platform/Controls.h"
 
@@ -24,6 +25,18 @@ int CHListBox::AddString(const std::string& text) {
     const int index = control_->count() - 1;
     UpdateWidth(text);
     return index;
+}
+
+int CHListBox::AddStrings(const std::vector<std::string>& lines) {
+    if (!control_) return 0;
+    const std::size_t room = static_cast<std::size_t>(std::max(0, kMaxItems - control_->count()));
+    const std::size_t n = std::min(room, lines.size());
+    QStringList texts;
+    texts.reserve(static_cast<qsizetype>(n));
+    for (std::size_t i = 0; i < n; ++i) texts.append(QString::fromStdString(lines[i]));
+    control_->addItems(texts);
+    for (std::size_t i = 0; i < n; ++i) UpdateWidth(lines[i]);
+    return static_cast<int>(n);
 }
 
 int CHListBox::InsertString(int index, const std::string& text) {
