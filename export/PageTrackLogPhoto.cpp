@@ -262,9 +262,13 @@ void CPageTrackLogPhoto::RunTickThread(bool run, bool onUiThread) {
     }
 }
 
-void CPageTrackLogPhoto::ShowRunOnPage(const PhotoKmlResult& result) {
+void CPageTrackLogPhoto::ShowListLines(const std::vector<std::string>& lines) {
     photoList.ResetContent();
-    photoList.AddStrings(result.listLines);
+    photoList.AddStrings(lines);
+}
+
+void CPageTrackLogPhoto::ShowRunOnPage(const PhotoKmlResult& result) {
+    ShowListLines(result.listLines);
     SetDlgItemText(kSummaryText, result.summary);
 }
 
@@ -361,10 +365,7 @@ bool CPageTrackLogPhoto::ConvertWithPhotos(const std::string& source, CStdioFile
         RunTickThread(false, false);
         // The run's lines (GPS copies not made) replace the list's; the
         // summary is left as it is.
-        PostToUi([this, lines = result.listLines] {
-            photoList.ResetContent();
-            photoList.AddStrings(lines);
-        });
+        PostToUi([this, lines = result.listLines] { ShowListLines(lines); });
         failure = result.failure;
         if (result.written) {
             try {

@@ -124,6 +124,8 @@ private:
     void SetStatusMessage(const std::string& text);
     void ReportFailure(const std::string& text);
     void RunTickThread(bool run, bool onUiThread);
+    // The list's lines replaced by these (UI thread).
+    void ShowListLines(const std::vector<std::string>& lines);
     void ShowRunOnPage(const PhotoKmlResult& result);
     PhotoKmlRun MakeRun(bool batch) const;
     // True when the source is a regular file that can be opened for reading

@@ -17,16 +17,6 @@ namespace {
 // "The integer in" an edit's text: leading blanks, a sign, digits.
 int TextToInt(const std::string& text) { return static_cast<int>(sentence::DecimalToInt(text)); }
 
-// The same without wrapping: nothing when the number is beyond long long.
-std::optional<long long> WholeNumber(const std::string& text) {
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
-    if (errno == ERANGE) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 
 std::uint32_t ReadU32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
@@ -118,12 +108,14 @@ int TrackLogSettings::FeetToMetres(int feet) {
 }
 
 std::optional<int> TrackLogSettings::DistanceFromText(const std::string& text, bool feet) {
-    const std::optional<long long> value = WholeNumber(text);
+    // As TextToInt reads it, but without wrapping.
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), nullptr, 10);
     const long long limit = feet ? kMaxDistanceFeet : kMaxDistanceMetres;
-    if (!value || *value > limit || *value < -limit) {
+    if (errno == ERANGE || value > limit || value < -limit) {
         return std::nullopt;
     }
-    return static_cast<int>(*value);
+    return static_cast<int>(value);
 }
 
 TrackLogSettings::TrackLogSettings() {

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -75,15 +74,15 @@ BlockTransferResult DownloadWaypointFile(BlockTransfer& engine, const std::strin
         result.status = BlockTransferStatus::kFileTooLarge;
         result.text = blocks::kTextFileTooLarge;
     } else {
-        // Read to the end, never more than one byte past the largest file.
-        std::size_t got = 0;
-        file.resize(static_cast<std::size_t>(st.st_size) + 1);
-        for (std::size_t n = 1; n > 0 && got <= blocks::kMaxDownloadBytes; got += n) {
-            if (got == file.size()) file.resize(std::min<std::size_t>(got * 2, blocks::kMaxDownloadBytes + 1));
-            n = std::fread(file.data() + got, 1, file.size() - got, in.get());
+        // Read to the end, but stop once past the largest file (one that grew
+        // after its size was taken).
+        file.reserve(static_cast<std::size_t>(st.st_size));
+        std::uint8_t chunk[64 * 1024];
+        std::size_t n = 0;
+        while (file.size() <= blocks::kMaxDownloadBytes && (n = std::fread(chunk, 1, sizeof chunk, in.get())) > 0) {
+            file.insert(file.end(), chunk, chunk + n);
         }
-        file.resize(got);
-        if (std::ferror(in.get()) || got > blocks::kMaxDownloadBytes) {
+        if (std::ferror(in.get()) || file.size() > blocks::kMaxDownloadBytes) {
             result.status = BlockTransferStatus::kCannotOpenFile;
             result.text = blocks::kTextCannotOpenFile;
         }
