@@ -44,8 +44,9 @@ struct Tree {
         static constexpr int kUnit[] = {1, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};  // by type
         return std::uint64_t{U(e + 4, 4)} * (U(e + 2, 2) < 13 ? kUnit[U(e + 2, 2)] : 1);
     }
+    std::string Stored(std::uint64_t e) { return Size(e) > 4 ? Raw(U(e + 8, 4), Size(e)) : Raw(e + 8, Size(e)); }
     std::string Value(std::uint64_t e) {  // rationals as numbers, other values as their bytes
-        if (U(e + 2, 2) != 5) return Size(e) > 4 ? Raw(U(e + 8, 4), Size(e)) : Raw(e + 8, Size(e));
+        if (U(e + 2, 2) != 5) return Stored(e);
         std::string text;
         for (std::uint64_t k = 0; k < Size(e) && !bad; k += 4) text += std::to_string(U(U(e + 8, 4) + k, 4)) + "/";
         return text;
@@ -56,10 +57,10 @@ struct Tree {
         if (tree) seen.push_back(at);
         const std::uint32_t n = U(at, 2);
         std::uint32_t thumbnailLength = 0;
-        for (std::uint32_t i = n; i-- > 0 && !bad;) {  // backwards: the first entry of a tag counts
+        for (std::uint32_t i = 0; i < n && !bad; ++i) {  // the last entry of a tag counts, as for the copy
             const std::uint64_t e = at + 2 + 12 * i;
             if (U(e, 2) == 0x0202) thumbnailLength = U(e + 8, U(e + 2, 2) == 3 ? 2 : 4);
-            if (ifd0 && U(e, 2) == 0x010F) make = Value(e);
+            if (ifd0 && U(e, 2) == 0x010F) make = Stored(e);  // the maker's bytes, whatever the type
         }
         std::string text = "(";
         for (std::uint32_t i = 0; i < n && !bad; ++i) {
