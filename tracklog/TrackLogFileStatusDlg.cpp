@@ -27,10 +27,6 @@ void CTrackLogFileStatusDlg::LoadCaptions() {
     SetDlgItemAccessibleName(kFileList, GetWindowText());
 }
 
-void CTrackLogFileStatusDlg::AddLine(const std::string& text) {
-    if (HasWindow() && fileList.Control()) fileList.AddString(text);
-}
-
 void CTrackLogFileStatusDlg::AddLines(const std::vector<std::string>& lines) {
     if (HasWindow() && fileList.Control()) fileList.AddStrings(lines);
 }

@@ -28,8 +28,7 @@ public:
     bool OnInitDialog() override;
     void OnOK() override;
     void LoadCaptions();
-    // Appends a line, or lines in order; without a window they are dropped.
-    void AddLine(const std::string& text);
+    // Appends the lines in order; without a window they are dropped.
     void AddLines(const std::vector<std::string>& lines);
     // Stores a value and four bytes that nothing reads.
     void SetStatus(int value, const void* bytes);

@@ -276,7 +276,7 @@ TrackLogSettings::ReadResult TrackLogSettings::ReadDeviceSettings(Pmtk182Sender&
         }
         const char* end = field->data() + field->size();
         const auto parsed = std::from_chars(field->data(), end, values[i]);
-        if (field->empty() || parsed.ec != std::errc() || parsed.ptr != end || values[i] < 0 ||
+        if (parsed.ec != std::errc() || parsed.ptr != end || values[i] < 0 ||
             values[i] > kMaxReplyValue) {
             return ReadResult::kBadReply;
         }
