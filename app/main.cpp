@@ -1,18 +1,13 @@
 // pellora-update: the program's entry point.
 #include <QApplication>
-#include <cstdio>
 
 #include "platform/Application.h"
 #include "shell/OrvikUtility.h"
 
 int main(int argc, char** argv) {
-    const std::string problem = platform::DisplayProblem();
-    if (!problem.empty()) {
-        std::fprintf(stderr, "pellora-update: %s\n", problem.c_str());
-        return 1;
-    }
-    QApplication app(argc, argv);
-    platform::InitApplicationLook(app);
+    // Ends the process with one line and status 1 where no window can be shown.
+    const auto app = platform::StartApplication(argc, argv, "pellora-update");
+    platform::InitApplicationLook(*app);
     COrvikUtilityApp theApp;
-    return theApp.InitInstance() ? app.exec() : 0;
+    return theApp.InitInstance() ? app->exec() : 0;
 }

@@ -81,9 +81,11 @@ BENCHMARK(BM_MainWindowStartUp)->Unit(benchmark::kMillisecond)->Iterations(20);
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!platform::DisplayProblem().empty()) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    platform::InitApplicationLook(app);
+    // A real window where an X display is named, else offscreen.
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const auto app = platform::StartApplication(argc, argv, "pellora_bench_startup");
+    platform::InitApplicationLook(*app);
     {
         COrvikUtilityDlg window;
         ShowAndSettle(window);

@@ -120,9 +120,11 @@ BENCHMARK(BM_UploadFiles)->Arg(500)->Arg(1500)->Arg(4500)->Unit(benchmark::kMill
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (!platform::DisplayProblem().empty()) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication app(argc, argv);
-    platform::InitApplicationLook(app);
+    // A real window where an X display is named, else offscreen.
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    const auto app = platform::StartApplication(argc, argv, "pellora_bench_upload_files");
+    platform::InitApplicationLook(*app);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

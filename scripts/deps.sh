@@ -5,10 +5,11 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libgtest-dev googletest libgmock-dev libbenchmark-dev libxcb1-dev
+  libgtest-dev googletest libgmock-dev libbenchmark-dev
   fonts-noto-cjk libxml2-utils zlib1g-dev nettle-dev
   clang libclang-rt-14-dev
   imagemagick libimage-exiftool-perl exiv2 gpsbabel
+  xvfb x11-utils
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -10,7 +10,15 @@ cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 cmake --build "$build" -j "$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS="detect_leaks=1:detect_stack_use_after_return=0"
-export LSAN_OPTIONS="suppressions=$top/tests/lsan.supp:print_suppressions=0"
+# The sanitizers split their options at spaces and colons, so the path goes in
+# double quotes; a path that holds one is read from a copy instead.
+suppressions="$top/tests/lsan.supp"
+if [[ "$suppressions" == *'"'* ]]; then
+  suppressions="$(mktemp)"
+  trap 'rm -f "$suppressions"' EXIT
+  cp "$top/tests/lsan.supp" "$suppressions"
+fi
+export LSAN_OPTIONS="suppressions=\"$suppressions\":print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 cd "$build"
 # Parameterised tests name their parameters; a raw byte dump means a printer is missing.
